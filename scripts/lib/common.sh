@@ -1,0 +1,36 @@
+# Shared by scripts/run and scripts/test: the Debian packages Orvela needs, and the build.
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+BUILD_DIR="${ORVELA_BUILD_DIR:-$ROOT/build}"
+
+BUILD_PACKAGES=(
+  build-essential cmake pkg-config
+  qt6-base-dev qt6-declarative-dev qt6-svg-dev qcoro-qt6-dev libsecret-1-dev libicu-dev
+  qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
+  qml6-module-qtquick-window qml6-module-qtquick-templates qml6-module-qtqml-workerscript
+  qml6-module-qttest libcpp-httplib-dev
+)
+TEST_PACKAGES=(xvfb trayer xdotool imagemagick x11-utils dbus-x11 gnome-keyring)
+
+# Installs whatever of the given packages is missing; as non-root, says what to run instead.
+install_packages() {
+  local missing=()
+  for pkg in "$@"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "Orvela needs these Debian packages, which are not installed:" >&2
+    echo "  sudo apt-get install -y ${missing[*]}" >&2
+    echo "Run that line (or run this script as root), then try again." >&2
+    exit 1
+  fi
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+build_orvela() {
+  cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$BUILD_DIR" -j2
+}
