@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QObject>
+#include <functional>
+
+// Reduces the system's network reachability to one bool and hands it to the store on the
+// main thread. Without a reachability backend it reports nothing, and the store stays online.
+class LinkMonitor : public QObject
+{
+    Q_OBJECT
+public:
+    explicit LinkMonitor(QObject *parent = nullptr);
+
+    std::function<void(bool isOnline)> onUpdate;
+
+    // Loads a backend, reports the current state once and every change after it.
+    void start();
+    // Ends all reports for good.
+    void cancel();
+    bool isRunning() const { return m_running; }
+
+private:
+    void report();
+
+    bool m_running = false;
+    bool m_cancelled = false;
+    QMetaObject::Connection m_connection;
+};
