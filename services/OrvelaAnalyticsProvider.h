@@ -1,0 +1,44 @@
+#pragma once
+
+#include "AnalyticsProvider.h"
+#include "NetworkTransfer.h"
+
+#include <QDateTime>
+#include <QUrl>
+#include <functional>
+#include <optional>
+
+class QNetworkAccessManager;
+
+// The service's stats endpoint: one GET per fetch, answered with a WireStats document.
+// Holds nothing between calls; the token is read anew for each one.
+class OrvelaAnalyticsProvider : public AnalyticsProvider
+{
+public:
+    // May throw: an AnalyticsFailure passes through, anything else means the secret store
+    // could not be read. No value: the account has no token.
+    using TokenProvider = std::function<std::optional<QString>()>;
+
+    OrvelaAnalyticsProvider(TokenProvider tokenProvider, QUrl baseURL,
+                            QNetworkAccessManager &session = sharedNetworkAccessManager(),
+                            TransferLimits limits = {});
+
+    QList<CredentialField> credentialFields() const override { return {}; }
+    double minimumRefreshInterval() const override { return 30.0; }
+    QCoro::Task<AnalyticsSnapshot> fetchSnapshot(Website website, ProviderCredentials credentials,
+                                                 std::stop_token stop) override;
+
+    // base URL + "v1/stats" with the query `website` (lower-case UUID) and `offset`; no value
+    // when the base URL is not an absolute URL.
+    static std::optional<QUrl> statsURL(const QUrl &baseURL, const QUuid &websiteID, int offsetMinutes);
+    // Minutes east of UTC at that moment, fractions dropped toward zero.
+    static int offsetMinutes(const QDateTime &localTime);
+
+private:
+    QString token() const;  // throws AnalyticsFailure
+
+    TokenProvider m_tokenProvider;
+    QUrl m_baseURL;
+    QNetworkAccessManager *m_session;
+    TransferLimits m_limits;
+};
