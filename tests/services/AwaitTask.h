@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QCoroTask>
+#include <exception>
+#include <optional>
+
+// Runs a coroutine to its end in a nested event loop (tests only) and keeps what it threw:
+// QCoro::waitFor alone never returns when the task throws.
+template <typename T>
+struct Outcome {
+    std::optional<T> value;
+    std::exception_ptr error;
+
+    template <typename E>
+    std::optional<E> errorAs() const
+    {
+        if (!error)
+            return std::nullopt;
+        try {
+            std::rethrow_exception(error);
+        } catch (const E &e) {
+            return e;
+        } catch (...) {
+            return std::nullopt;
+        }
+    }
+};
+
+template <typename T>
+QCoro::Task<Outcome<T>> captured(QCoro::Task<T> task)
+{
+    Outcome<T> outcome;
+    try {
+        T value = co_await task;
+        outcome.value = std::move(value);
+    } catch (...) {
+        outcome.error = std::current_exception();
+    }
+    co_return outcome;
+}
+
+template <typename T>
+Outcome<T> await(QCoro::Task<T> task)
+{
+    return QCoro::waitFor(captured(std::move(task)));
+}
