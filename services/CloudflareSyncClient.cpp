@@ -66,6 +66,8 @@ TransferRequest CloudflareSyncClient::makeRequest(const QString &path, const QBy
     request.method = method;
     request.request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
     request.request.setRawHeader("Accept", "application/json");
+    // The bearer token goes to the service's own origin and nowhere else.
+    request.request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
     if (body) {
         request.request.setRawHeader("Content-Type", "application/json");
         request.body = *body;

@@ -72,6 +72,8 @@ QCoro::Task<AnalyticsSnapshot> OrvelaAnalyticsProvider::fetchSnapshot(Website we
     request.request.setUrl(*url);
     request.request.setRawHeader("Authorization", "Bearer " + bearer.toUtf8());
     request.request.setRawHeader("Accept", "application/json");
+    // The bearer token goes to the service's own origin and nowhere else.
+    request.request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
 
     HttpReply reply;
     try {

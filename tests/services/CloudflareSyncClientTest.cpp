@@ -219,6 +219,12 @@ private slots:
 
         const QUrl nowhere(QStringLiteral("http://127.0.0.1:%1").arg(closedLoopbackPort()));
         QCOMPARE(errorOf(load(client([] { return QStringLiteral("t"); }, nowhere))), std::optional(CloudSyncError::server));
+
+        // The token is not handed on to another origin.
+        ScriptedServer elsewhere;
+        server->enqueue(ScriptedServer::Reply::redirect(elsewhere.url().resolved(QUrl("/v1/state"))));
+        QCOMPARE(errorOf(load(client())), std::optional(CloudSyncError::server));
+        QVERIFY(elsewhere.requests().isEmpty());
     }
 
     void transportClassification_data()

@@ -73,6 +73,8 @@ void ScriptedServer::State::answer(const httplib::Request &request, httplib::Res
     }
 
     response.status = reply.status;
+    for (const auto &[name, value] : reply.headers)
+        response.set_header(name.toStdString(), value.toStdString());
     const auto type = reply.contentType.toStdString();
     const auto body = std::make_shared<QByteArray>(reply.body);
     switch (reply.delivery) {

@@ -37,10 +37,15 @@ public:
         // With a parameter, so that the server never compresses: a compressed stream would hold
         // back the bytes of a stalled reply.
         QByteArray contentType = "application/json; charset=utf-8";
+        QList<QPair<QByteArray, QByteArray>> headers;
         std::chrono::milliseconds delay{0};  // before the status line
         Delivery delivery = Delivery::complete;
 
         static Reply json(int status, const QByteArray &body) { return {status, body}; }
+        static Reply redirect(const QUrl &location)
+        {
+            return {302, {}, "text/plain", {{"Location", location.toEncoded()}}};
+        }
     };
 
     ScriptedServer();
