@@ -47,25 +47,6 @@ private slots:
         server.reset();
     }
 
-    void everyStatusComesBackAsAReply_data()
-    {
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArray>("body");
-        for (int status : {200, 204, 400, 401, 403, 404, 429, 500, 503})
-            QTest::addRow("%d", status) << status << (status == 204 ? QByteArray() : "body of " + QByteArray::number(status));
-    }
-
-    void everyStatusComesBackAsAReply()
-    {
-        QFETCH(int, status);
-        QFETCH(QByteArray, body);
-        server->enqueue(ScriptedServer::Reply::json(status, body));
-        const auto outcome = run(get());
-        QVERIFY(outcome.value);
-        QCOMPARE(outcome.value->status, std::optional(status));
-        QCOMPARE(outcome.value->body, body);
-    }
-
     void methodsAndBodiesAreSentAsGiven()
     {
         server->enqueue(ScriptedServer::Reply::json(200, "{}"));
