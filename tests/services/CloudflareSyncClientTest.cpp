@@ -199,7 +199,7 @@ private slots:
 
         // Unlike the stats client, a time-out is a failure of the service here.
         ScriptedServer::Reply slow = ScriptedServer::Reply::json(200, stateBody(R"("refreshInterval":60)"));
-        slow.delay = 600ms;
+        slow.delay = 1500ms;
         server->enqueue(slow);
         TransferLimits quick;
         quick.timeout = 100ms;

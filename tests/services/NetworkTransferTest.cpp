@@ -179,7 +179,7 @@ private slots:
     void silenceBeyondTheTimeOut()
     {
         ScriptedServer::Reply reply = ScriptedServer::Reply::json(200, "{}");
-        reply.delay = 600ms;
+        reply.delay = 1500ms;
         server->enqueue(reply);
         TransferLimits limits;
         limits.timeout = 100ms;
@@ -189,7 +189,7 @@ private slots:
         QVERIFY(error);
         QCOMPARE(error->code, QNetworkReply::OperationCanceledError);
         QVERIFY(!error->stopRequested);
-        QVERIFY(clock.elapsed() < 500);
+        QVERIFY(clock.elapsed() < 1000);
     }
 
     void failedConnections()

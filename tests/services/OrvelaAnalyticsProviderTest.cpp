@@ -244,7 +244,7 @@ private slots:
     void transferFailures()
     {
         ScriptedServer::Reply slow = ScriptedServer::Reply::json(200, statsBody);
-        slow.delay = 600ms;
+        slow.delay = 1500ms;
         server->enqueue(slow);
         TransferLimits limits;
         limits.timeout = 100ms;

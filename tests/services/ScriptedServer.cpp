@@ -90,13 +90,16 @@ void ScriptedServer::State::answer(const httplib::Request &request, httplib::Res
                                       });
         break;
     case Reply::Delivery::stall:
-        response.set_chunked_content_provider(type, [this, body, sent = false](size_t, httplib::DataSink &sink) mutable {
+        // Gives up after a few seconds, so that a client that never leaves fails its test instead of hanging it.
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        response.set_chunked_content_provider(type, [this, body, giveUp, sent = false](size_t, httplib::DataSink &sink) mutable {
             if (!sent) {
                 sent = true;
                 return sink.write(body->constData(), size_t(body->size()));
             }
             std::unique_lock lock(mutex);
-            if (changed.wait_for(lock, std::chrono::milliseconds(10), [this] { return stopping; }))
+            if (changed.wait_for(lock, std::chrono::milliseconds(10), [this] { return stopping; })
+                || std::chrono::steady_clock::now() > giveUp)
                 return false;
             lock.unlock();
             // A write to a connection the client closed fails, at the latest the second time.

@@ -29,7 +29,7 @@ public:
         enum class Delivery {
             complete,    // the whole body with its Content-Length
             dropMidway,  // announces the whole body, sends half of it and closes the connection
-            stall,       // sends the body, then one space every few milliseconds until the client leaves
+            stall,       // sends the body, then a space every few milliseconds until the client leaves (5 s at most)
         };
 
         int status = 200;
