@@ -8,8 +8,11 @@ BUILD_PACKAGES=(
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
   qml6-module-qtquick-window qml6-module-qtquick-templates qml6-module-qtqml-workerscript
   qml6-module-qttest libcpp-httplib-dev
+  libsqlite3-dev libmaxminddb-dev
 )
 TEST_PACKAGES=(xvfb trayer xdotool imagemagick x11-utils dbus-x11 gnome-keyring)
+# Only scripts/measure-server needs these.
+MEASURE_PACKAGES=(wrk sqlite3)
 
 # Installs whatever of the given packages is missing; as non-root, says what to run instead.
 install_packages() {

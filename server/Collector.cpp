@@ -1,0 +1,109 @@
+#include "Collector.h"
+
+#include "SqliteStorage.h"
+
+#include <cstdio>
+
+Collector::Collector(Storage &storage, SiteDirectory &sites, Clock clock, Options options)
+    : m_storage(storage), m_sites(sites), m_clock(std::move(clock)), m_options(options), m_counter(storage)
+{
+    const qint64 now = m_clock();
+    m_counter.restore(now);
+    m_lastReload = now;
+    m_thread = std::thread([this] { run(); });
+}
+
+Collector::~Collector()
+{
+    stop();
+}
+
+bool Collector::submit(IncomingEvent event)
+{
+    {
+        std::lock_guard lock(m_lock);
+        if (m_stopping || m_queue.size() >= m_options.queueLimit)
+            return false;
+        m_queue.push_back(std::move(event));
+        ++m_submittedCount;
+    }
+    m_wake.notify_one();
+    return true;
+}
+
+void Collector::flush()
+{
+    std::unique_lock lock(m_lock);
+    const quint64 target = m_submittedCount;
+    m_wake.notify_one();
+    m_committed.wait(lock, [&] { return m_committedCount >= target; });
+}
+
+void Collector::stop()
+{
+    {
+        std::lock_guard lock(m_lock);
+        if (m_stopping)
+            return;
+        m_stopping = true;
+    }
+    m_wake.notify_one();
+    if (m_thread.joinable())
+        m_thread.join();
+    m_committed.notify_all();
+}
+
+void Collector::chores(qint64 now)
+{
+    m_counter.maintain(now);
+    if (now - m_lastReload >= 5 || now < m_lastReload) {
+        m_sites.reload();
+        m_lastReload = now;
+    }
+    if (now - m_lastPurge >= 3600 || now < m_lastPurge) {
+        const qint64 today = utcDay(now);
+        const qint64 visitorsFrom = now < today * secondsPerDay + Counting::saltGrace ? today - 1 : today;
+        m_storage.purge(now - m_options.retainDays * secondsPerDay, now - 3 * secondsPerDay, visitorsFrom);
+        m_lastPurge = now;
+    }
+}
+
+void Collector::run()
+{
+    for (;;) {
+        std::vector<IncomingEvent> work;
+        quint64 upTo = 0;
+        bool last = false;
+        {
+            std::unique_lock lock(m_lock);
+            m_wake.wait_for(lock, std::chrono::seconds(1), [&] { return !m_queue.empty() || m_stopping; });
+            work.swap(m_queue);
+            upTo = m_submittedCount;
+            last = m_stopping;
+        }
+        try {
+            // Chores first, so that a batch after midnight already sees the new day's salt rules.
+            chores(m_clock());
+        } catch (const StorageError &error) {
+            std::fprintf(stderr, "orvela-server: housekeeping failed: %s\n", error.what());
+        }
+        try {
+            if (!work.empty()) {
+                EventBatch batch;
+                for (const auto &event : work)
+                    m_counter.add(event, batch);
+                m_counter.finish(batch);
+                m_storage.commit(batch);
+            }
+        } catch (const StorageError &error) {
+            std::fprintf(stderr, "orvela-server: could not store %zu events: %s\n", work.size(), error.what());
+        }
+        {
+            std::lock_guard lock(m_lock);
+            m_committedCount = upTo;
+        }
+        m_committed.notify_all();
+        if (last)
+            break;
+    }
+}

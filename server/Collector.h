@@ -1,0 +1,53 @@
+#pragma once
+
+#include "Clock.h"
+#include "SiteDirectory.h"
+#include "VisitCounter.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// Takes accepted events from the HTTP threads and writes them from one thread, in batches:
+// whatever arrived while the previous batch was being committed goes into the next
+// transaction. Also runs the periodic chores: salt rotation, retention, reloading the sites.
+class Collector
+{
+public:
+    struct Options {
+        qint64 retainDays = 30;
+        size_t queueLimit = 200000;  // beyond this, events are dropped rather than held
+    };
+
+    Collector(Storage &storage, SiteDirectory &sites, Clock clock, Options options);
+    ~Collector();
+
+    // False when the event was dropped because the queue is full.
+    bool submit(IncomingEvent event);
+    // Returns once every event submitted before the call is committed.
+    void flush();
+    // Commits what is queued and ends the writer thread.
+    void stop();
+
+private:
+    void run();
+    void chores(qint64 now);
+
+    Storage &m_storage;
+    SiteDirectory &m_sites;
+    Clock m_clock;
+    Options m_options;
+    VisitCounter m_counter;
+
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    std::condition_variable m_committed;
+    std::vector<IncomingEvent> m_queue;
+    quint64 m_submittedCount = 0;
+    quint64 m_committedCount = 0;
+    bool m_stopping = false;
+    qint64 m_lastPurge = 0;
+    qint64 m_lastReload = 0;
+    std::thread m_thread;
+};

@@ -1,0 +1,171 @@
+#include "CommandLine.h"
+
+#include <QDir>
+#include <QRegularExpression>
+
+namespace CommandLine {
+
+namespace {
+
+const QString mainHelp = QStringLiteral(
+    "Usage: orvela-server COMMAND [OPTIONS]\n"
+    "\n"
+    "The statistics and account service of Orvela.\n"
+    "\n"
+    "Commands:\n"
+    "  serve           answer HTTP requests (put a TLS reverse proxy in front)\n"
+    "  token create    make a new sync token and print it once\n"
+    "  token list      show each token's hash prefix and creation time\n"
+    "  token revoke P  revoke the token whose hash starts with P\n"
+    "\n"
+    "'orvela-server COMMAND --help' describes a command's options.\n");
+
+const QString serveHelp = QStringLiteral(
+    "Usage: orvela-server serve [OPTIONS]\n"
+    "\n"
+    "Options:\n"
+    "  --listen HOST:PORT   address to listen on (default 127.0.0.1:8787; [::1]:8787 for IPv6)\n"
+    "  --data DIR           data folder (default $XDG_DATA_HOME/orvela-server)\n"
+    "  --trust-proxy        take the client's address from the right-most X-Forwarded-For\n"
+    "                       entry and its country from CF-IPCountry or X-Country-Code\n"
+    "  --geoip FILE.mmdb    country database in MaxMind format\n"
+    "  --retain-days N      days to keep raw events (default 30); daily totals stay\n");
+
+const QString tokenHelp = QStringLiteral(
+    "Usage: orvela-server token create [--data DIR]\n"
+    "       orvela-server token list [--data DIR]\n"
+    "       orvela-server token revoke PREFIX [--data DIR]\n"
+    "\n"
+    "A token is an account: the app's sync token. Only its SHA-256 hash is stored, so a\n"
+    "new token is printed once and cannot be shown again. PREFIX is the start of the hash\n"
+    "as 'token list' shows it.\n");
+
+Mistake mistake(const QString &what, const QString &command)
+{
+    return {QStringLiteral("orvela-server: %1\nTry 'orvela-server %2--help'.\n")
+                .arg(what, command.isEmpty() ? QString() : command + u' ')};
+}
+
+std::optional<std::pair<std::string, int>> hostAndPort(const QString &text)
+{
+    const int colon = text.lastIndexOf(u':');
+    if (colon < 0)
+        return std::nullopt;
+    QString host = text.left(colon);
+    if (host.startsWith(u'[') && host.endsWith(u']'))
+        host = host.mid(1, host.size() - 2);
+    else if (host.contains(u':'))
+        return std::nullopt;
+    bool ok = false;
+    const int port = text.mid(colon + 1).toInt(&ok);
+    if (!ok || port < 0 || port > 65535 || host.isEmpty())
+        return std::nullopt;
+    return std::pair(host.toStdString(), port);
+}
+
+}  // namespace
+
+QString defaultDataFolder()
+{
+    QString base = qEnvironmentVariable("XDG_DATA_HOME");
+    if (base.isEmpty() || !QDir::isAbsolutePath(base))
+        base = QDir::homePath() + QStringLiteral("/.local/share");
+    return QDir(base).filePath(QStringLiteral("orvela-server"));
+}
+
+Command parse(const QStringList &arguments, const QString &defaultFolder)
+{
+    if (arguments.isEmpty())
+        return mistake(QStringLiteral("a command is needed"), {});
+    const QString &command = arguments.first();
+    if (command == u"--help" || command == u"-h" || command == u"help")
+        return Help{mainHelp};
+
+    if (command == u"serve") {
+        Serve serve;
+        serve.dataFolder = defaultFolder;
+        for (int i = 1; i < arguments.size(); ++i) {
+            const QString &option = arguments[i];
+            const auto value = [&]() -> std::optional<QString> {
+                if (i + 1 >= arguments.size())
+                    return std::nullopt;
+                return arguments[++i];
+            };
+            if (option == u"--help" || option == u"-h")
+                return Help{serveHelp};
+            if (option == u"--trust-proxy") {
+                serve.trustProxy = true;
+            } else if (option == u"--listen") {
+                const auto text = value();
+                const auto parsed = text ? hostAndPort(*text) : std::nullopt;
+                if (!parsed)
+                    return mistake(QStringLiteral("--listen needs HOST:PORT, such as 127.0.0.1:8787"), command);
+                std::tie(serve.host, serve.port) = *parsed;
+            } else if (option == u"--data") {
+                const auto text = value();
+                if (!text || text->isEmpty())
+                    return mistake(QStringLiteral("--data needs a folder"), command);
+                serve.dataFolder = *text;
+            } else if (option == u"--geoip") {
+                const auto text = value();
+                if (!text || text->isEmpty())
+                    return mistake(QStringLiteral("--geoip needs a .mmdb file"), command);
+                serve.geoIpFile = *text;
+            } else if (option == u"--retain-days") {
+                const auto text = value();
+                bool ok = false;
+                const int days = text ? text->toInt(&ok) : 0;
+                if (!ok || days < 1 || days > 36500)
+                    return mistake(QStringLiteral("--retain-days needs a number of days from 1 on"), command);
+                serve.retainDays = days;
+            } else {
+                return mistake(QStringLiteral("unknown option for serve: %1").arg(option), command);
+            }
+        }
+        return serve;
+    }
+
+    if (command == u"token") {
+        Token token;
+        token.dataFolder = defaultFolder;
+        QStringList words;
+        for (int i = 1; i < arguments.size(); ++i) {
+            const QString &word = arguments[i];
+            if (word == u"--help" || word == u"-h")
+                return Help{tokenHelp};
+            if (word == u"--data") {
+                if (i + 1 >= arguments.size() || arguments[i + 1].isEmpty())
+                    return mistake(QStringLiteral("--data needs a folder"), command);
+                token.dataFolder = arguments[++i];
+            } else if (word.startsWith(u'-')) {
+                return mistake(QStringLiteral("unknown option for token: %1").arg(word), command);
+            } else {
+                words.append(word);
+            }
+        }
+        if (words.isEmpty())
+            return mistake(QStringLiteral("token needs create, list or revoke"), command);
+        const QString action = words.takeFirst();
+        if (action == u"create" || action == u"list") {
+            if (!words.isEmpty())
+                return mistake(QStringLiteral("token %1 takes no further words").arg(action), command);
+            token.action = action == u"create" ? Token::Action::create : Token::Action::list;
+            return token;
+        }
+        if (action == u"revoke") {
+            if (words.size() != 1)
+                return mistake(QStringLiteral("token revoke needs one hash prefix"), command);
+            token.action = Token::Action::revoke;
+            token.prefix = words.first().toLower();
+            static const QRegularExpression hex(QStringLiteral("^[0-9a-f]{4,64}$"));
+            if (!hex.match(token.prefix).hasMatch())
+                return mistake(QStringLiteral("the prefix must be 4 to 64 hexadecimal digits"), command);
+            return token;
+        }
+        return mistake(QStringLiteral("unknown token action: %1").arg(action), command);
+    }
+
+    return mistake(QStringLiteral("unknown command: %1").arg(command), {});
+}
+
+}  // namespace CommandLine

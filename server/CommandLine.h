@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+#include <string>
+#include <variant>
+
+// The command line of orvela-server, read without side effects so that it can be tested.
+namespace CommandLine {
+
+struct Serve {
+    std::string host = "127.0.0.1";
+    int port = 8787;
+    QString dataFolder;
+    bool trustProxy = false;
+    QString geoIpFile;
+    int retainDays = 30;
+};
+
+struct Token {
+    enum class Action { create, list, revoke };
+    Action action = Action::create;
+    QString prefix;
+    QString dataFolder;
+};
+
+// Text for stdout, exit status 0.
+struct Help {
+    QString text;
+};
+
+// Text for stderr, exit status 2.
+struct Mistake {
+    QString text;
+};
+
+using Command = std::variant<Serve, Token, Help, Mistake>;
+
+// `arguments` without the program's name; `defaultDataFolder` fills in a missing --data.
+Command parse(const QStringList &arguments, const QString &defaultDataFolder);
+
+// $XDG_DATA_HOME/orvela-server, or ~/.local/share/orvela-server.
+QString defaultDataFolder();
+
+}  // namespace CommandLine

@@ -1,0 +1,125 @@
+// orvela-server: the command line and the process around the HTTP service.
+#include "CommandLine.h"
+#include "GeoIp.h"
+#include "HttpService.h"
+#include "SqliteStorage.h"
+#include "TokenCommand.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <csignal>
+#include <cstdio>
+#include <pthread.h>
+
+namespace {
+
+void print(FILE *stream, const QString &text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fflush(stream);
+}
+
+std::unique_ptr<SqliteStorage> openStorage(const QString &folder)
+{
+    try {
+        return std::make_unique<SqliteStorage>(folder);
+    } catch (const StorageError &error) {
+        print(stderr, QStringLiteral("orvela-server: cannot use the data folder %1: %2\n")
+                          .arg(QDir::toNativeSeparators(QFileInfo(folder).absoluteFilePath()),
+                               QString::fromLocal8Bit(error.what())));
+        return nullptr;
+    }
+}
+
+int serve(const CommandLine::Serve &options)
+{
+    // SIGINT and SIGTERM are taken by one thread that stops the server; every other thread,
+    // started after this, has them blocked.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    std::shared_ptr<GeoIp> geoIp;
+    if (!options.geoIpFile.isEmpty()) {
+        try {
+            geoIp = std::make_shared<GeoIp>(options.geoIpFile);
+        } catch (const std::exception &error) {
+            print(stderr, QStringLiteral("orvela-server: cannot read the country database %1: %2\n")
+                              .arg(options.geoIpFile, QString::fromLocal8Bit(error.what())));
+            return 1;
+        }
+    }
+    auto storage = openStorage(options.dataFolder);
+    if (!storage)
+        return 1;
+
+    HttpService::Options serviceOptions;
+    serviceOptions.trustProxy = options.trustProxy;
+    serviceOptions.retainDays = options.retainDays;
+    HttpService service(*storage, systemClock(), serviceOptions, geoIp);
+    const QString where = QString::fromStdString(options.host.find(':') != std::string::npos
+                                                     ? "[" + options.host + "]"
+                                                     : options.host);
+    int port = 0;
+    try {
+        port = service.bind(options.host, options.port);
+    } catch (const ListenError &error) {
+        print(stderr, QStringLiteral("orvela-server: cannot listen on %1:%2: %3\n")
+                          .arg(where)
+                          .arg(options.port)
+                          .arg(QString::fromLocal8Bit(error.what())));
+        return 1;
+    }
+
+    std::thread waiter([&] {
+        int received = 0;
+        sigwait(&stopSignals, &received);
+        service.stop();
+    });
+    print(stdout, QStringLiteral("orvela-server: serving http://%1:%2/ with data in %3\n")
+                      .arg(where)
+                      .arg(port)
+                      .arg(QDir::toNativeSeparators(QFileInfo(options.dataFolder).absoluteFilePath())));
+    service.run();
+    // run() also returns when the listening socket fails; wake the waiter in that case too.
+    pthread_kill(waiter.native_handle(), SIGTERM);
+    waiter.join();
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+
+    const auto command = CommandLine::parse(arguments, CommandLine::defaultDataFolder());
+    if (const auto *help = std::get_if<CommandLine::Help>(&command)) {
+        print(stdout, help->text);
+        return 0;
+    }
+    if (const auto *mistake = std::get_if<CommandLine::Mistake>(&command)) {
+        print(stderr, mistake->text);
+        return 2;
+    }
+    if (const auto *serveCommand = std::get_if<CommandLine::Serve>(&command))
+        return serve(*serveCommand);
+
+    const auto &token = std::get<CommandLine::Token>(command);
+    auto storage = openStorage(token.dataFolder);
+    if (!storage)
+        return 1;
+    try {
+        const CommandOutput output = runTokenCommand(token, *storage, systemClock()());
+        print(stdout, output.out);
+        print(stderr, output.err);
+        return output.status;
+    } catch (const StorageError &error) {
+        print(stderr, QStringLiteral("orvela-server: %1\n").arg(QString::fromLocal8Bit(error.what())));
+        return 1;
+    }
+}
