@@ -47,10 +47,10 @@ void BootTimer::start(double seconds)
         return;
     }
     const auto [secs, nanos] = split(seconds);
-    itimerspec spec{};
-    spec.it_value.tv_sec = secs;
-    spec.it_value.tv_nsec = nanos;
-    ::timerfd_settime(m_fd, 0, &spec, nullptr);
+    itimerspec expiry{};
+    expiry.it_value.tv_sec = secs;
+    expiry.it_value.tv_nsec = nanos;
+    ::timerfd_settime(m_fd, 0, &expiry, nullptr);
 }
 
 void BootTimer::fireNow()
