@@ -1,0 +1,74 @@
+#pragma once
+
+// A real orvela-server on 127.0.0.1 with its data in a temporary folder and a clock the test
+// moves by hand.
+#include "HttpService.h"
+#include "SqliteStorage.h"
+#include "TokenCommand.h"
+#include "Instant.h"
+#include "Json.h"
+#include "Tokens.h"
+
+#include <QTemporaryDir>
+#include <QUrl>
+#include <atomic>
+#include <httplib.h>
+#include <memory>
+
+inline qint64 utc(const char *iso)
+{
+    return qint64(Instant::fromIso8601(QString::fromLatin1(iso))->unixSeconds());
+}
+
+struct RunningServer {
+    QTemporaryDir folder;
+    std::shared_ptr<std::atomic<qint64>> now;
+    std::unique_ptr<SqliteStorage> storage;
+    std::unique_ptr<HttpService> service;
+    int port = 0;
+
+    explicit RunningServer(qint64 start, HttpService::Options options = {})
+        : now(std::make_shared<std::atomic<qint64>>(start))
+    {
+        storage = std::make_unique<SqliteStorage>(folder.path());
+        options.threads = 16;
+        service = std::make_unique<HttpService>(*storage, [clock = now] { return clock->load(); }, options);
+        port = service->bind("127.0.0.1", 0);
+        service->start();
+    }
+
+    ~RunningServer() { service->stop(); }
+
+    QString createToken()
+    {
+        const auto output = runTokenCommand({CommandLine::Token::Action::create, {}, folder.path()}, *storage, *now);
+        return output.out.trimmed();
+    }
+
+    QString databasePath() const { return SqliteStorage::fileName(folder.path()); }
+
+    std::unique_ptr<httplib::Client> client() const
+    {
+        auto client = std::make_unique<httplib::Client>("127.0.0.1", port);
+        client->set_tcp_nodelay(true);
+        client->set_read_timeout(10, 0);
+        return client;
+    }
+
+    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port)); }
+};
+
+inline httplib::Headers bearer(const QString &token)
+{
+    return {{"Authorization", "Bearer " + token.toStdString()}};
+}
+
+inline QByteArray bodyOf(const httplib::Result &result)
+{
+    return result ? QByteArray::fromStdString(result->body) : QByteArray();
+}
+
+inline int statusOf(const httplib::Result &result)
+{
+    return result ? result->status : -1;
+}
