@@ -6,38 +6,9 @@ namespace {
 
 using namespace Json;
 
-QJsonArray stringArray(const QList<QString> &strings)
-{
-    QJsonArray array;
-    for (const auto &text : strings)
-        array.append(text);
-    return array;
-}
-
-qint64 integerAt(const QJsonObject &object, const QString &key)
-{
-    return toInteger(required(object, key), key);
-}
-
 Instant instantAt(const QJsonObject &object, const QString &key)
 {
     return Instant{toNumber(required(object, key), key)};
-}
-
-std::optional<qint64> optionalInteger(const QJsonObject &object, const QString &key)
-{
-    if (auto value = optional(object, key))
-        return toInteger(*value, key);
-    return std::nullopt;
-}
-
-template <typename Record, typename Read>
-QList<Record> records(const QJsonValue &value, const QString &key, Read read)
-{
-    QList<Record> result;
-    for (const auto &element : toArray(value, key))
-        result.append(read(toObject(element, key)));
-    return result;
 }
 
 HourlyVisitorCount readHour(const QJsonObject &object)
@@ -47,16 +18,16 @@ HourlyVisitorCount readHour(const QJsonObject &object)
 
 CountryVisitors readCountry(const QJsonObject &object)
 {
-    return {toString(required(object, QStringLiteral("code")), QStringLiteral("code")),
+    return {stringAt(object, QStringLiteral("code")),
             integerAt(object, QStringLiteral("visitors"))};
 }
 
 RecentVisitor readRecent(const QJsonObject &object)
 {
     RecentVisitor visitor;
-    visitor.id = toString(required(object, QStringLiteral("id")), QStringLiteral("id"));
-    visitor.country = toString(required(object, QStringLiteral("country")), QStringLiteral("country"));
-    visitor.referrer = toString(required(object, QStringLiteral("referrer")), QStringLiteral("referrer"));
+    visitor.id = stringAt(object, QStringLiteral("id"));
+    visitor.country = stringAt(object, QStringLiteral("country"));
+    visitor.referrer = stringAt(object, QStringLiteral("referrer"));
     visitor.pages = toStringList(required(object, QStringLiteral("pages")), QStringLiteral("pages"));
     visitor.clicks = toStringList(required(object, QStringLiteral("clicks")), QStringLiteral("clicks"));
     visitor.seconds = integerAt(object, QStringLiteral("seconds"));
@@ -89,11 +60,10 @@ QJsonObject AnalyticsSnapshot::toJson() const
         object.insert(QStringLiteral("visitorsMonth"), *visitorsMonth);
     if (visitorsAllTime)
         object.insert(QStringLiteral("visitorsAllTime"), *visitorsAllTime);
-    QJsonArray countryArray;
-    for (const auto &country : countries)
-        countryArray.append(QJsonObject{{QStringLiteral("code"), country.code},
-                                        {QStringLiteral("visitors"), country.visitors}});
-    object.insert(QStringLiteral("countries"), countryArray);
+    object.insert(QStringLiteral("countries"), array(countries, [](const CountryVisitors &country) {
+                      return QJsonObject{{QStringLiteral("code"), country.code},
+                                         {QStringLiteral("visitors"), country.visitors}};
+                  }));
     QJsonArray recentArray;
     for (const auto &visitor : recentVisitors)
         recentArray.append(QJsonObject{
@@ -122,9 +92,9 @@ AnalyticsSnapshot AnalyticsSnapshot::fromJson(const QJsonObject &object)
     snapshot.refreshedAt = instantAt(object, QStringLiteral("refreshedAt"));
     if (auto tracking = optional(object, QStringLiteral("trackingInstalled")))
         snapshot.trackingInstalled = toBool(*tracking, QStringLiteral("trackingInstalled"));
-    snapshot.visitorsWeek = optionalInteger(object, QStringLiteral("visitorsWeek"));
-    snapshot.visitorsMonth = optionalInteger(object, QStringLiteral("visitorsMonth"));
-    snapshot.visitorsAllTime = optionalInteger(object, QStringLiteral("visitorsAllTime"));
+    snapshot.visitorsWeek = optionalIntegerAt(object, QStringLiteral("visitorsWeek"));
+    snapshot.visitorsMonth = optionalIntegerAt(object, QStringLiteral("visitorsMonth"));
+    snapshot.visitorsAllTime = optionalIntegerAt(object, QStringLiteral("visitorsAllTime"));
     if (auto countries = optional(object, QStringLiteral("countries")))
         snapshot.countries = records<CountryVisitors>(*countries, QStringLiteral("countries"), readCountry);
     if (auto recent = optional(object, QStringLiteral("recentVisitors")))

@@ -95,6 +95,31 @@ Instant toIsoInstant(const QJsonValue &value, const QString &key)
     return *instant;
 }
 
+qint64 integerAt(const QJsonObject &object, const QString &key)
+{
+    return toInteger(required(object, key), key);
+}
+
+QString stringAt(const QJsonObject &object, const QString &key)
+{
+    return toString(required(object, key), key);
+}
+
+std::optional<qint64> optionalIntegerAt(const QJsonObject &object, const QString &key)
+{
+    if (const auto value = optional(object, key))
+        return toInteger(*value, key);
+    return std::nullopt;
+}
+
+QJsonArray stringArray(const QList<QString> &strings)
+{
+    QJsonArray result;
+    for (const auto &text : strings)
+        result.append(text);
+    return result;
+}
+
 QString uuidText(const QUuid &id)
 {
     return id.toString(QUuid::WithoutBraces).toUpper();

@@ -36,6 +36,32 @@ QString uuidText(const QUuid &id);
 // Lower-case canonical text, the form the stats query sends.
 QString lowerUuidText(const QUuid &id);
 
+// Shorthands for a key of an object.
+qint64 integerAt(const QJsonObject &object, const QString &key);
+QString stringAt(const QJsonObject &object, const QString &key);
+std::optional<qint64> optionalIntegerAt(const QJsonObject &object, const QString &key);
+
+QJsonArray stringArray(const QList<QString> &strings);
+
+// Every element of an array read as an object by `read`.
+template <typename Record, typename Read>
+QList<Record> records(const QJsonValue &value, const QString &key, Read read)
+{
+    QList<Record> result;
+    for (const auto &element : toArray(value, key))
+        result.append(read(toObject(element, key)));
+    return result;
+}
+
+template <typename Record, typename Write>
+QJsonArray array(const QList<Record> &list, Write write)
+{
+    QJsonArray result;
+    for (const auto &record : list)
+        result.append(write(record));
+    return result;
+}
+
 QJsonObject parseObject(const QByteArray &bytes);  // throws JsonError
 QByteArray compact(const QJsonObject &object);
 

@@ -9,52 +9,9 @@ namespace {
 
 using namespace Json;
 
-qint64 integerAt(const QJsonObject &object, const QString &key)
-{
-    return toInteger(required(object, key), key);
-}
-
-QString stringAt(const QJsonObject &object, const QString &key)
-{
-    return toString(required(object, key), key);
-}
-
 Instant dateAt(const QJsonObject &object, const QString &key)
 {
     return toIsoInstant(required(object, key), key);
-}
-
-std::optional<qint64> optionalInteger(const QJsonObject &object, const QString &key)
-{
-    if (const auto value = optional(object, key))
-        return toInteger(*value, key);
-    return std::nullopt;
-}
-
-template <typename Record, typename Read>
-QList<Record> records(const QJsonValue &value, const QString &key, Read read)
-{
-    QList<Record> result;
-    for (const auto &element : toArray(value, key))
-        result.append(read(toObject(element, key)));
-    return result;
-}
-
-template <typename Record, typename Write>
-QJsonArray array(const QList<Record> &list, Write write)
-{
-    QJsonArray result;
-    for (const auto &record : list)
-        result.append(write(record));
-    return result;
-}
-
-QJsonArray stringArray(const QList<QString> &strings)
-{
-    QJsonArray result;
-    for (const auto &text : strings)
-        result.append(text);
-    return result;
 }
 
 WireHour readHour(const QJsonObject &object)
@@ -144,9 +101,9 @@ WireStats WireStats::fromJson(const QJsonObject &object)
     stats.hourly = records<WireHour>(required(object, QStringLiteral("hourly")), QStringLiteral("hourly"), readHour);
     if (const auto value = optional(object, QStringLiteral("trackingInstalled")))
         stats.trackingInstalled = toBool(*value, QStringLiteral("trackingInstalled"));
-    stats.visitorsWeek = optionalInteger(object, QStringLiteral("visitorsWeek"));
-    stats.visitorsMonth = optionalInteger(object, QStringLiteral("visitorsMonth"));
-    stats.visitorsAllTime = optionalInteger(object, QStringLiteral("visitorsAllTime"));
+    stats.visitorsWeek = optionalIntegerAt(object, QStringLiteral("visitorsWeek"));
+    stats.visitorsMonth = optionalIntegerAt(object, QStringLiteral("visitorsMonth"));
+    stats.visitorsAllTime = optionalIntegerAt(object, QStringLiteral("visitorsAllTime"));
     if (const auto value = optional(object, QStringLiteral("countries")))
         stats.countries = records<WireCountry>(*value, QStringLiteral("countries"), readCountry);
     if (const auto value = optional(object, QStringLiteral("recent")))
