@@ -41,15 +41,10 @@ QCoro::Task<> save(AppStore *store, Website website, ProviderCredentials credent
 
 }  // namespace
 
-class AppStoreTest : public QObject
+class AppStoreTest : public QObject, StoreFixture
 {
     Q_OBJECT
 
-    std::shared_ptr<FakeProvider> provider;
-    std::shared_ptr<FakeCredentialStore> keychain;
-    std::shared_ptr<FakeSyncClient> cloud;
-    std::shared_ptr<FakeClock> clock;
-    std::unique_ptr<TestDefaults> defaults;
 
     std::unique_ptr<AppStore> makeStore()
     {
@@ -62,11 +57,7 @@ private slots:
     void init()
     {
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-        provider = std::make_shared<FakeProvider>();
-        keychain = std::make_shared<FakeCredentialStore>();
-        cloud = std::make_shared<FakeSyncClient>();
-        clock = std::make_shared<FakeClock>();
-        defaults = std::make_unique<TestDefaults>();
+        reset();
     }
 
     void freshInstallShowsTheSelectedExample()

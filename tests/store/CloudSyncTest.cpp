@@ -19,15 +19,10 @@ const QString saved = QStringLiteral("Saved to Cloudflare.");
 
 }  // namespace
 
-class CloudSyncTest : public QObject
+class CloudSyncTest : public QObject, StoreFixture
 {
     Q_OBJECT
 
-    std::shared_ptr<FakeProvider> provider;
-    std::shared_ptr<FakeCredentialStore> keychain;
-    std::shared_ptr<FakeSyncClient> cloud;
-    std::shared_ptr<FakeClock> clock;
-    std::unique_ptr<TestDefaults> defaults;
 
     std::unique_ptr<AppStore> makeStore(bool startServices = true)
     {
@@ -47,11 +42,7 @@ class CloudSyncTest : public QObject
 private slots:
     void init()
     {
-        provider = std::make_shared<FakeProvider>();
-        keychain = std::make_shared<FakeCredentialStore>();
-        cloud = std::make_shared<FakeSyncClient>();
-        clock = std::make_shared<FakeClock>();
-        defaults = std::make_unique<TestDefaults>();
+        reset();
     }
 
     void withoutATokenNothingIsSent()

@@ -24,15 +24,10 @@ AnalyticsSnapshot snapshotAt(Instant at, qint64 live = 1)
 
 }  // namespace
 
-class RefreshEngineTest : public QObject
+class RefreshEngineTest : public QObject, StoreFixture
 {
     Q_OBJECT
 
-    std::shared_ptr<FakeProvider> provider;
-    std::shared_ptr<FakeCredentialStore> keychain;
-    std::shared_ptr<FakeSyncClient> cloud;
-    std::shared_ptr<FakeClock> clock;
-    std::unique_ptr<TestDefaults> defaults;
     Website a = site("a"), b = site("b");
 
     // A store with websites A and B, A selected, nothing running yet.
@@ -47,11 +42,7 @@ class RefreshEngineTest : public QObject
 private slots:
     void init()
     {
-        provider = std::make_shared<FakeProvider>();
-        keychain = std::make_shared<FakeCredentialStore>();
-        cloud = std::make_shared<FakeSyncClient>();
-        clock = std::make_shared<FakeClock>();
-        defaults = std::make_unique<TestDefaults>();
+        reset();
     }
 
     void supersededResultsAreNeverStored()

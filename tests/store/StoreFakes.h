@@ -213,3 +213,21 @@ struct TestDefaults {
     std::shared_ptr<QSettings> settings =
         std::make_shared<QSettings>(dir.filePath(QStringLiteral("orvela.conf")), QSettings::IniFormat);
 };
+
+// The collaborators of one store under test, fresh for each test function.
+struct StoreFixture {
+    std::shared_ptr<FakeProvider> provider;
+    std::shared_ptr<FakeCredentialStore> keychain;
+    std::shared_ptr<FakeSyncClient> cloud;
+    std::shared_ptr<FakeClock> clock;
+    std::unique_ptr<TestDefaults> defaults;
+
+    void reset()
+    {
+        provider = std::make_shared<FakeProvider>();
+        keychain = std::make_shared<FakeCredentialStore>();
+        cloud = std::make_shared<FakeSyncClient>();
+        clock = std::make_shared<FakeClock>();
+        defaults = std::make_unique<TestDefaults>();
+    }
+};
