@@ -10,7 +10,7 @@ BUILD_PACKAGES=(
   qml6-module-qttest libcpp-httplib-dev
   libsqlite3-dev libmaxminddb-dev
 )
-TEST_PACKAGES=(xvfb trayer xdotool imagemagick x11-utils dbus-x11 gnome-keyring)
+TEST_PACKAGES=(xvfb trayer xdotool imagemagick x11-utils dbus-x11 gnome-keyring fonts-noto-color-emoji)
 # Only scripts/measure-server needs these.
 MEASURE_PACKAGES=(wrk sqlite3)
 

@@ -1,0 +1,224 @@
+#include "FaviconLoader.h"
+
+#include "AnalyticsFailure.h"
+#include "NetworkTransfer.h"
+
+#include <QRegularExpression>
+#include <QSet>
+
+namespace Favicon {
+
+std::optional<QUrl> origin(const QString &domain)
+{
+    QString text = domain.trimmed().toLower();
+    text.remove(QStringLiteral("https://"));
+    text.remove(QStringLiteral("http://"));
+    text = text.section(u'/', 0, 0);
+
+    QString host = text;
+    std::optional<int> port;
+    const qsizetype colon = text.lastIndexOf(u':');
+    if (colon >= 0) {
+        const QString after = text.mid(colon + 1);
+        static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
+        if (after.isEmpty()) {
+            host = text.left(colon);
+        } else if (digits.match(after).hasMatch()) {
+            bool fits = false;
+            const int number = after.toInt(&fits);
+            if (!fits || number > 65535)
+                return std::nullopt;
+            host = text.left(colon);
+            port = number;
+        }
+    }
+    if (host.isEmpty() || host.contains(u' '))
+        return std::nullopt;
+
+    QUrl url;
+    url.setScheme(QStringLiteral("https"));
+    url.setHost(host);
+    if (port)
+        url.setPort(*port);
+    if (!url.isValid() || url.host().isEmpty())
+        return std::nullopt;
+    return url;
+}
+
+namespace {
+
+std::optional<QString> attribute(const QString &tag, const QString &name)
+{
+    const QRegularExpression expression(QStringLiteral("\\b") + name + QStringLiteral("\\s*=\\s*([\"'])(.*?)\\1"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = expression.match(tag);
+    if (!match.hasMatch())
+        return std::nullopt;
+    return match.captured(2);
+}
+
+bool isWebAddress(const QUrl &url)
+{
+    return url.isValid() && (url.scheme() == u"https" || url.scheme() == u"http");
+}
+
+QUrl withPath(QUrl origin, const QString &path)
+{
+    origin.setPath(path);
+    return origin;
+}
+
+}  // namespace
+
+QList<QUrl> declaredIcons(const QByteArray &page, const QUrl &origin)
+{
+    // Lenient on purpose: invalid or cut sequences become U+FFFD and the tags around them survive.
+    const QString text = QString::fromUtf8(page.left(pageByteLimit));
+    static const QRegularExpression linkTag(QStringLiteral("<link\\b[^>]*>"), QRegularExpression::CaseInsensitiveOption);
+
+    QList<QUrl> plain;
+    QList<QUrl> touch;
+    for (const QRegularExpressionMatch &match : linkTag.globalMatch(text)) {
+        const QString tag = match.captured(0);
+        const std::optional<QString> rel = attribute(tag, QStringLiteral("rel"));
+        if (!rel)
+            continue;
+        const QString kind = rel->toLower();
+        if (!kind.contains(u"icon") || kind.contains(u"mask"))
+            continue;
+        const std::optional<QString> href = attribute(tag, QStringLiteral("href"));
+        if (!href)
+            continue;
+        const QUrl reference(*href);
+        if (!reference.isValid())
+            continue;
+        const QUrl address = origin.resolved(reference);
+        if (!isWebAddress(address))
+            continue;
+        (kind.contains(u"apple") ? touch : plain).append(address);
+    }
+    return plain + touch;
+}
+
+QList<QUrl> candidates(const QList<QUrl> &declared, const QUrl &origin)
+{
+    QList<QUrl> all = declared;
+    all << withPath(origin, QStringLiteral("/favicon.ico")) << withPath(origin, QStringLiteral("/apple-touch-icon.png"))
+        << withPath(origin, QStringLiteral("/favicon.png"));
+
+    QList<QUrl> distinct;
+    QSet<QString> seen;
+    for (const QUrl &url : all) {
+        const QString text = url.toString(QUrl::FullyEncoded);
+        if (seen.contains(text))
+            continue;
+        seen.insert(text);
+        distinct.append(url);
+    }
+    return distinct;
+}
+
+std::optional<QImage> usableImage(const QByteArray &body)
+{
+    if (body.size() < smallestIconBytes || body.size() > largestIconBytes)
+        return std::nullopt;
+    const QImage image = QImage::fromData(body);
+    if (image.isNull() || image.width() <= 1 || image.height() <= 1)
+        return std::nullopt;
+    return image;
+}
+
+namespace {
+
+QCoro::Task<std::optional<HttpReply>> get(QNetworkAccessManager &manager, QUrl url, QByteArray accept,
+                                          TransferLimits limits, std::stop_token stop)
+{
+    TransferRequest request;
+    request.request.setUrl(url);
+    if (!accept.isEmpty())
+        request.request.setRawHeader("Accept", accept);
+    try {
+        HttpReply reply = co_await transfer(manager, request, limits, stop);
+        if (reply.status && *reply.status >= 200 && *reply.status <= 299)
+            co_return reply;
+    } catch (const TaskCancelled &) {
+        throw;
+    } catch (...) {
+        // Unreachable sites and oversized bodies simply yield nothing.
+    }
+    co_return std::nullopt;
+}
+
+}  // namespace
+
+QCoro::Task<std::optional<QImage>> fetch(QNetworkAccessManager &manager, QString domain, std::stop_token stop)
+{
+    const std::optional<QUrl> site = origin(domain);
+    if (!site)
+        co_return std::nullopt;
+
+    const TransferLimits pageLimits{requestTimeout, pageByteLimit, TransferLimits::Oversized::truncate};
+    const std::optional<HttpReply> page = co_await get(manager, *site, QByteArrayLiteral("text/html"), pageLimits, stop);
+    const QList<QUrl> declared = page ? declaredIcons(page->body, *site) : QList<QUrl>();
+
+    const TransferLimits iconLimits{requestTimeout, largestIconBytes, TransferLimits::Oversized::reject};
+    for (const QUrl &candidate : candidates(declared, *site)) {
+        if (!isWebAddress(candidate))
+            continue;
+        const std::optional<HttpReply> reply = co_await get(manager, candidate, {}, iconLimits, stop);
+        if (!reply)
+            continue;
+        if (std::optional<QImage> image = usableImage(reply->body))
+            co_return image;
+    }
+    co_return std::nullopt;
+}
+
+}  // namespace Favicon
+
+FaviconLoader::FaviconLoader(QObject *parent)
+    : QObject(parent)
+{
+}
+
+FaviconLoader::~FaviconLoader()
+{
+    m_stop.request_stop();
+}
+
+void FaviconLoader::setDomain(const QString &domain)
+{
+    if (domain == m_domain)
+        return;
+    m_domain = domain;
+    emit domainChanged();
+
+    m_stop.request_stop();
+    m_stop = std::stop_source();
+    load(QPointer(this), m_domain, m_stop.get_token());
+}
+
+QCoro::Task<> FaviconLoader::load(QPointer<FaviconLoader> self, QString domain, std::stop_token stop)
+{
+    std::optional<QImage> image;
+    try {
+        image = co_await Favicon::fetch(sharedNetworkAccessManager(), domain, stop);
+    } catch (const TaskCancelled &) {
+        // A newer load, or none at all, owns the result now.
+        co_return;
+    } catch (...) {
+        // Every other failure just leaves the globe.
+    }
+    if (self && !stop.stop_requested())
+        self->finish(image);
+}
+
+void FaviconLoader::finish(const std::optional<QImage> &image)
+{
+    const QImage next = image.value_or(QImage());
+    if (next != m_image || next.isNull() != m_image.isNull()) {
+        m_image = next;
+        emit imageChanged();
+    }
+    emit loadFinished();
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QImage>
+#include <QQuickPaintedItem>
+
+// Paints an image stretched over the item, smoothly, inside rounded corners.
+class ImageItem : public QQuickPaintedItem
+{
+    Q_OBJECT
+    Q_PROPERTY(QImage image READ image WRITE setImage NOTIFY imageChanged)
+    Q_PROPERTY(qreal radius READ radius WRITE setRadius NOTIFY radiusChanged)
+
+public:
+    explicit ImageItem(QQuickItem *parent = nullptr);
+
+    QImage image() const { return m_image; }
+    void setImage(const QImage &image);
+    qreal radius() const { return m_radius; }
+    void setRadius(qreal radius);
+
+    void paint(QPainter *painter) override;
+
+signals:
+    void imageChanged();
+    void radiusChanged();
+
+private:
+    QImage m_image;
+    qreal m_radius = 0;
+};

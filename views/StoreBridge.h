@@ -1,0 +1,111 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+#include <QVariant>
+#include <QVariantList>
+#include <QVariantMap>
+
+#include <QCoroTask>
+
+class AppStore;
+struct ProviderCredentials;
+struct Website;
+
+// The store as the pages see it (the `Store` singleton): plain values that QML can bind to,
+// each announced only when it really changed, and the store's operations by website id text.
+class StoreBridge : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QVariantList websites READ websites NOTIFY websitesChanged)
+    Q_PROPERTY(QString selectedWebsiteID READ selectedWebsiteID NOTIFY selectedWebsiteIDChanged)
+    Q_PROPERTY(QVariant selectedWebsite READ selectedWebsite NOTIFY selectedWebsiteChanged)
+    Q_PROPERTY(QVariant selectedSnapshot READ selectedSnapshot NOTIFY selectedSnapshotChanged)
+    Q_PROPERTY(bool hasSelectedError READ hasSelectedError NOTIFY selectedErrorChanged)
+    Q_PROPERTY(QString selectedErrorMessage READ selectedErrorMessage NOTIFY selectedErrorChanged)
+    Q_PROPERTY(bool isShowingStaleData READ isShowingStaleData NOTIFY isShowingStaleDataChanged)
+    Q_PROPERTY(QStringList trackingInstalledIDs READ trackingInstalledIDs NOTIFY trackingInstalledIDsChanged)
+    Q_PROPERTY(bool isRefreshing READ isRefreshing NOTIFY isRefreshingChanged)
+    Q_PROPERTY(int refreshInterval READ refreshInterval NOTIFY refreshIntervalChanged)
+    Q_PROPERTY(QString menuBarMetric READ menuBarMetric NOTIFY menuBarMetricChanged)
+    Q_PROPERTY(QString panelAppearance READ panelAppearance NOTIFY panelAppearanceChanged)
+    // [{value, title}] in declaration order.
+    Q_PROPERTY(QVariantList refreshIntervals READ refreshIntervals CONSTANT)
+    Q_PROPERTY(QVariantList menuBarMetrics READ menuBarMetrics CONSTANT)
+    Q_PROPERTY(QVariantList panelAppearances READ panelAppearances CONSTANT)
+    // The provider's: [{key, label, prompt, isSecret}], its minimum period, its wording.
+    Q_PROPERTY(QVariantList credentialFields READ credentialFields CONSTANT)
+    Q_PROPERTY(double minimumRefreshInterval READ minimumRefreshInterval CONSTANT)
+    Q_PROPERTY(bool usesConnectWording READ usesConnectWording CONSTANT)
+
+public:
+    explicit StoreBridge(AppStore &store, QObject *parent = nullptr);
+
+    QVariantList websites() const { return m_websites; }
+    QString selectedWebsiteID() const { return m_selectedWebsiteID; }
+    QVariant selectedWebsite() const { return m_selectedWebsite; }
+    QVariant selectedSnapshot() const { return m_selectedSnapshot; }
+    bool hasSelectedError() const { return m_hasSelectedError; }
+    QString selectedErrorMessage() const { return m_selectedErrorMessage; }
+    bool isShowingStaleData() const { return m_isShowingStaleData; }
+    QStringList trackingInstalledIDs() const { return m_trackingInstalledIDs; }
+    bool isRefreshing() const;
+    int refreshInterval() const;
+    QString menuBarMetric() const;
+    QString panelAppearance() const;
+    QVariantList refreshIntervals() const;
+    QVariantList menuBarMetrics() const;
+    QVariantList panelAppearances() const;
+    QVariantList credentialFields() const;
+    double minimumRefreshInterval() const;
+    bool usesConnectWording() const;
+
+    // The website with that id as a plain value, or null.
+    Q_INVOKABLE QVariant website(const QString &websiteID) const;
+    // {readable, values}: the stored credentials of a website ({} when none are stored);
+    // readable is false when the credential store failed.
+    Q_INVOKABLE QVariantMap loadCredentials(const QString &websiteID) const;
+
+    Q_INVOKABLE void selectWebsite(const QString &websiteID);
+    Q_INVOKABLE void removeWebsite(const QString &websiteID);
+    Q_INVOKABLE void refreshNow();
+    Q_INVOKABLE void setRefreshInterval(int seconds);
+    Q_INVOKABLE void setMenuBarMetric(const QString &rawValue);
+    Q_INVOKABLE void setPanelAppearance(const QString &rawValue);
+
+    // Starts saving a website ({id, displayName, domain, dashboardURLString}) with the secret
+    // values as typed. The store keeps it, selects it and waits for its first refresh; then
+    // saveFinished reports the returned ticket, never before this call has returned.
+    Q_INVOKABLE int saveWebsite(const QVariantMap &website, const QVariantMap &secretValues);
+
+signals:
+    void websitesChanged();
+    void selectedWebsiteIDChanged();
+    void selectedWebsiteChanged();
+    void selectedSnapshotChanged();
+    void selectedErrorChanged();
+    void isShowingStaleDataChanged();
+    void trackingInstalledIDsChanged();
+    void isRefreshingChanged();
+    void refreshIntervalChanged();
+    void menuBarMetricChanged();
+    void panelAppearanceChanged();
+    void saveFinished(int ticket, bool succeeded);
+
+private:
+    void sync();
+    static QCoro::Task<> save(QPointer<StoreBridge> self, QPointer<AppStore> store, Website website,
+                              ProviderCredentials credentials, int ticket);
+
+    AppStore &m_store;
+    QVariantList m_websites;
+    QString m_selectedWebsiteID;
+    QVariant m_selectedWebsite;
+    QVariant m_selectedSnapshot;
+    bool m_hasSelectedError = false;
+    QString m_selectedErrorMessage;
+    bool m_isShowingStaleData = false;
+    QStringList m_trackingInstalledIDs;
+    int m_lastTicket = 0;
+};

@@ -1,0 +1,261 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import QtQuick.Layouts
+import Orvela
+
+// The websites and the choices of the panel; every change takes effect at once.
+PanelPage {
+    id: settingsPage
+
+    signal close()
+    signal add()
+    signal edit(string websiteID)
+
+    objectName: "settingsView"
+    padding: 16
+
+    contentItem: Column {
+        spacing: 16
+
+        RowLayout {
+            width: parent.width
+            spacing: 6
+
+            PlainButton {
+                objectName: "backButton"
+                symbol: "chevron.left"
+                symbolPointSize: 12
+                tooltip: "Back"
+                onClicked: settingsPage.close()
+            }
+
+            Label {
+                text: "Settings"
+                font.pixelSize: 13
+                font.weight: Font.Medium
+                color: Theme.text
+                Layout.fillWidth: true
+            }
+        }
+
+        Column {
+            objectName: "websitesBlock"
+            width: parent.width
+            spacing: 8
+
+            Caption {
+                text: "Websites"
+            }
+
+            Label {
+                objectName: "noWebsite"
+                visible: Store.websites.length === 0
+                text: "No website yet."
+                font.pixelSize: 12
+                color: Theme.secondaryText
+            }
+
+            Column {
+                visible: Store.websites.length > 0
+                width: parent.width
+                spacing: 8
+
+                Repeater {
+                    model: Store.websites
+
+                    WebsiteRow {
+                        width: parent.width
+                    }
+                }
+            }
+
+            BorderedButton {
+                objectName: "addWebsiteButton"
+                text: "Add website"
+                onClicked: settingsPage.add()
+            }
+        }
+
+        Column {
+            width: parent.width
+            spacing: 6
+
+            Caption {
+                text: "Refresh"
+            }
+
+            SegmentedControl {
+                objectName: "refreshSwitch"
+                width: parent.width
+                label: "Refresh"
+                model: Store.refreshIntervals
+                currentValue: Store.refreshInterval
+                onActivated: value => Store.setRefreshInterval(value)
+            }
+
+            Caption {
+                objectName: "refreshCaption"
+                width: parent.width
+                visible: text !== ""
+                text: TextRules.refreshCaption(Store.refreshInterval, Store.minimumRefreshInterval)
+                wrapMode: Text.Wrap
+            }
+        }
+
+        Column {
+            width: parent.width
+            spacing: 6
+
+            Caption {
+                text: "Menu bar"
+            }
+
+            Caption {
+                text: "Shown next to the icon."
+            }
+
+            SegmentedControl {
+                objectName: "menuBarSwitch"
+                width: parent.width
+                small: true
+                label: "Menu bar"
+                model: Store.menuBarMetrics
+                currentValue: Store.menuBarMetric
+                onActivated: value => Store.setMenuBarMetric(value)
+            }
+        }
+
+        Column {
+            width: parent.width
+            spacing: 6
+
+            Caption {
+                text: "Appearance"
+            }
+
+            SegmentedControl {
+                objectName: "appearanceSwitch"
+                width: parent.width
+                label: "Appearance"
+                model: Store.panelAppearances
+                currentValue: Store.panelAppearance
+                onActivated: value => Store.setPanelAppearance(value)
+            }
+        }
+
+        Divider {
+            width: parent.width
+        }
+
+        PlainButton {
+            objectName: "quitButton"
+            text: "Quit Orvela"
+            fontSize: 12
+            onClicked: Desktop.quit()
+        }
+    }
+
+    // One website: choosing it shows it on the dashboard; editing and removing it.
+    component WebsiteRow: RowLayout {
+        id: row
+
+        required property var modelData
+        readonly property bool selected: modelData.id === Store.selectedWebsiteID
+        readonly property bool showsSubtitle: TextRules.websiteRowShowsSubtitle(modelData.displayName,
+                                                                                 modelData.domain)
+
+        objectName: "websiteRow:" + modelData.domain
+        spacing: 8
+
+        AbstractButton {
+            id: selectButton
+
+            objectName: "selectButton"
+            focusPolicy: Qt.StrongFocus
+            hoverEnabled: true
+            padding: 0
+            implicitWidth: implicitContentWidth
+            implicitHeight: implicitContentHeight
+            opacity: down ? 0.6 : 1
+            text: title.text
+            Layout.fillWidth: true
+            Layout.maximumWidth: implicitWidth
+            Accessible.role: Accessible.Button
+            Accessible.name: row.showsSubtitle ? title.text + ", " + row.modelData.domain : title.text
+            Accessible.checkable: true
+            Accessible.checked: row.selected
+            onClicked: {
+                Store.selectWebsite(row.modelData.id)
+                settingsPage.close()
+            }
+
+            contentItem: RowLayout {
+                spacing: 6
+
+                Symbol {
+                    objectName: "selectedMark"
+                    visible: row.selected
+                    name: "checkmark"
+                    pointSize: 10
+                    color: Theme.secondaryText
+                }
+
+                FaviconView {
+                    domain: row.modelData.domain
+                }
+
+                ColumnLayout {
+                    spacing: 1
+                    Layout.fillWidth: true
+
+                    Label {
+                        id: title
+                        objectName: "rowTitle"
+                        text: TextRules.websiteRowTitle(row.modelData.displayName, row.modelData.domain)
+                        font.pixelSize: 12
+                        color: Theme.text
+                        elide: Text.ElideRight
+                        Layout.fillWidth: true
+                    }
+
+                    Caption {
+                        objectName: "rowSubtitle"
+                        visible: row.showsSubtitle
+                        text: row.modelData.domain
+                        elide: Text.ElideRight
+                        Layout.fillWidth: true
+                    }
+                }
+            }
+
+            background: Rectangle {
+                anchors.fill: parent
+                anchors.margins: -2
+                radius: 4
+                color: "transparent"
+                border.width: selectButton.visualFocus ? 2 : 0
+                border.color: Theme.focusRing
+            }
+        }
+
+        Item {
+            Layout.fillWidth: true
+            Layout.minimumWidth: 8
+            Layout.preferredWidth: 8
+        }
+
+        PlainButton {
+            objectName: "editButton"
+            text: "Edit"
+            fontSize: 12
+            onClicked: settingsPage.edit(row.modelData.id)
+        }
+
+        PlainButton {
+            objectName: "removeButton"
+            text: "Remove"
+            fontSize: 12
+            onClicked: Store.removeWebsite(row.modelData.id)
+        }
+    }
+}

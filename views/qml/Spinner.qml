@@ -1,0 +1,42 @@
+import QtQuick
+import Orvela
+
+// A small indeterminate progress indicator: twelve spokes that fade round the circle.
+Item {
+    id: spinner
+
+    property color color: Theme.secondaryText
+    property bool running: true
+    property int phase: 0
+
+    implicitWidth: 13
+    implicitHeight: 13
+    Accessible.role: Accessible.Animation
+    Accessible.name: "Refreshing"
+
+    Timer {
+        interval: 80
+        repeat: true
+        running: spinner.running && spinner.visible
+        onTriggered: spinner.phase = (spinner.phase + 1) % 12
+    }
+
+    Repeater {
+        model: 12
+        Rectangle {
+            required property int index
+            x: spinner.width / 2 - width / 2
+            y: 0
+            width: 1.6
+            height: spinner.height * 0.3
+            radius: width / 2
+            color: spinner.color
+            opacity: 0.15 + 0.85 * (((index - spinner.phase + 12) % 12) / 11)
+            transform: Rotation {
+                origin.x: 0.8
+                origin.y: spinner.height / 2
+                angle: index * 30
+            }
+        }
+    }
+}

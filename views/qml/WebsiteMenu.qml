@@ -1,0 +1,121 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import QtQuick.Layouts
+import Orvela
+
+// The selected website's domain; a click lists every website to switch to.
+AbstractButton {
+    id: control
+
+    readonly property string domain: Store.selectedWebsite ? Store.selectedWebsite.domain : ""
+
+    focusPolicy: Qt.StrongFocus
+    hoverEnabled: true
+    padding: 0
+    implicitWidth: implicitContentWidth
+    implicitHeight: implicitContentHeight
+    text: domain
+    opacity: down ? 0.6 : 1
+
+    Accessible.role: Accessible.ButtonMenu
+    Accessible.name: domain
+
+    onClicked: menu.open()
+
+    contentItem: RowLayout {
+        spacing: 4
+
+        Label {
+            objectName: "websiteMenuLabel"
+            text: control.domain
+            font.pixelSize: 13
+            font.weight: Font.Medium
+            color: Theme.text
+            elide: Text.ElideRight
+            Layout.fillWidth: true
+        }
+
+        Symbol {
+            name: "chevron.down"
+            pointSize: 8
+            color: Theme.secondaryText
+        }
+    }
+
+    background: Rectangle {
+        anchors.fill: parent
+        anchors.margins: -2
+        radius: 4
+        color: "transparent"
+        border.width: control.visualFocus ? 2 : 0
+        border.color: Theme.focusRing
+    }
+
+    Menu {
+        id: menu
+
+        objectName: "websiteMenuPopup"
+        y: control.height + 4
+        padding: 4
+        palette.window: Theme.menuBackground
+        palette.windowText: Theme.text
+        palette.light: Theme.menuBackground
+        palette.midlight: Theme.hover
+        palette.highlight: Theme.accent
+        palette.highlightedText: Theme.onAccent
+
+        background: Rectangle {
+            implicitWidth: 180
+            radius: 6
+            color: Theme.menuBackground
+            border.color: Theme.controlBorder
+        }
+
+        Instantiator {
+            model: Store.websites
+            delegate: MenuItem {
+                id: item
+
+                required property var modelData
+                readonly property bool selected: modelData.id === Store.selectedWebsiteID
+
+                objectName: "websiteMenuItem"
+                text: modelData.domain
+                implicitHeight: 22
+                leftPadding: 8
+                rightPadding: 12
+                Accessible.name: text
+                Accessible.checkable: true
+                Accessible.checked: selected
+                onTriggered: Store.selectWebsite(modelData.id)
+
+                contentItem: RowLayout {
+                    spacing: 5
+
+                    // The other items keep the mark's place, so the domains line up.
+                    Symbol {
+                        name: "checkmark"
+                        pointSize: 10
+                        color: item.highlighted ? Theme.onAccent : Theme.text
+                        opacity: item.selected ? 1 : 0
+                    }
+
+                    Label {
+                        text: item.text
+                        font.pixelSize: 13
+                        color: item.highlighted ? Theme.onAccent : Theme.text
+                        elide: Text.ElideRight
+                        Layout.fillWidth: true
+                    }
+                }
+
+                background: Rectangle {
+                    radius: 4
+                    color: item.highlighted ? Theme.accent : "transparent"
+                }
+            }
+            onObjectAdded: (index, object) => menu.insertItem(index, object)
+            onObjectRemoved: (index, object) => menu.removeItem(object)
+        }
+    }
+}
