@@ -25,7 +25,6 @@ bool Collector::submit(IncomingEvent event)
         if (m_stopping || m_queue.size() >= m_options.queueLimit)
             return false;
         m_queue.push_back(std::move(event));
-        ++m_submittedCount;
     }
     m_wake.notify_one();
     return true;
@@ -34,9 +33,10 @@ bool Collector::submit(IncomingEvent event)
 void Collector::flush()
 {
     std::unique_lock lock(m_lock);
-    const quint64 target = m_submittedCount;
+    // Served by the first round that starts after this: it takes everything queued so far.
+    const quint64 ticket = ++m_flushRequests;
     m_wake.notify_one();
-    m_committed.wait(lock, [&] { return m_committedCount >= target; });
+    m_committed.wait(lock, [&] { return m_flushesServed >= ticket || m_finished; });
 }
 
 void Collector::stop()
@@ -50,21 +50,33 @@ void Collector::stop()
     m_wake.notify_one();
     if (m_thread.joinable())
         m_thread.join();
+    {
+        std::lock_guard lock(m_lock);
+        m_finished = true;
+    }
     m_committed.notify_all();
 }
 
 void Collector::chores(qint64 now)
 {
-    m_counter.maintain(now);
+    const bool retired = m_counter.maintain(now);
     if (now - m_lastReload >= 5 || now < m_lastReload) {
         m_sites.reload();
         m_lastReload = now;
     }
-    if (now - m_lastPurge >= 3600 || now < m_lastPurge) {
-        const qint64 today = utcDay(now);
-        const qint64 visitorsFrom = now < today * secondsPerDay + Counting::saltGrace ? today - 1 : today;
-        m_storage.purge(now - m_options.retainDays * secondsPerDay, now - 3 * secondsPerDay, visitorsFrom);
+    if (retired || now - m_lastPurge >= 3600 || now < m_lastPurge) {
+        m_storage.purge(now - m_options.retainDays * secondsPerDay, now - 3 * secondsPerDay,
+                        VisitCounter::firstKeptDay(now));
         m_lastPurge = now;
+    }
+}
+
+void Collector::choresLogged(qint64 now)
+{
+    try {
+        chores(now);
+    } catch (const StorageError &error) {
+        std::fprintf(stderr, "orvela-server: housekeeping failed: %s\n", error.what());
     }
 }
 
@@ -72,21 +84,21 @@ void Collector::run()
 {
     for (;;) {
         std::vector<IncomingEvent> work;
-        quint64 upTo = 0;
+        quint64 serving = 0;
         bool last = false;
         {
             std::unique_lock lock(m_lock);
-            m_wake.wait_for(lock, std::chrono::seconds(1), [&] { return !m_queue.empty() || m_stopping; });
+            m_wake.wait_for(lock, std::chrono::seconds(1), [&] {
+                return !m_queue.empty() || m_stopping || m_flushRequests > m_flushesServed;
+            });
             work.swap(m_queue);
-            upTo = m_submittedCount;
+            serving = m_flushRequests;
             last = m_stopping;
         }
-        try {
-            // Chores first, so that a batch after midnight already sees the new day's salt rules.
-            chores(m_clock());
-        } catch (const StorageError &error) {
-            std::fprintf(stderr, "orvela-server: housekeeping failed: %s\n", error.what());
-        }
+        // Housekeeping before the batch, but not later than its first event, whose salt may
+        // still be needed; and again for the present once the batch is in.
+        if (!work.empty())
+            choresLogged(std::min(m_clock(), work.front().at));
         try {
             if (!work.empty()) {
                 EventBatch batch;
@@ -98,9 +110,10 @@ void Collector::run()
         } catch (const StorageError &error) {
             std::fprintf(stderr, "orvela-server: could not store %zu events: %s\n", work.size(), error.what());
         }
+        choresLogged(m_clock());
         {
             std::lock_guard lock(m_lock);
-            m_committedCount = upTo;
+            m_flushesServed = serving;
         }
         m_committed.notify_all();
         if (last)

@@ -25,7 +25,8 @@ public:
 
     // False when the event was dropped because the queue is full.
     bool submit(IncomingEvent event);
-    // Returns once every event submitted before the call is committed.
+    // Returns once every event submitted before the call is committed and the housekeeping
+    // has run for the current time.
     void flush();
     // Commits what is queued and ends the writer thread.
     void stop();
@@ -33,6 +34,7 @@ public:
 private:
     void run();
     void chores(qint64 now);
+    void choresLogged(qint64 now);
 
     Storage &m_storage;
     SiteDirectory &m_sites;
@@ -44,9 +46,10 @@ private:
     std::condition_variable m_wake;
     std::condition_variable m_committed;
     std::vector<IncomingEvent> m_queue;
-    quint64 m_submittedCount = 0;
-    quint64 m_committedCount = 0;
+    quint64 m_flushRequests = 0;
+    quint64 m_flushesServed = 0;
     bool m_stopping = false;
+    bool m_finished = false;
     qint64 m_lastPurge = 0;
     qint64 m_lastReload = 0;
     std::thread m_thread;

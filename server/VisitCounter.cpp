@@ -42,18 +42,26 @@ void VisitCounter::restore(qint64 now)
     maintain(now);
 }
 
-void VisitCounter::maintain(qint64 now)
+qint64 VisitCounter::firstKeptDay(qint64 now)
 {
     const qint64 today = utcDay(now);
-    const qint64 keepFrom = now < today * secondsPerDay + saltGrace ? today - 1 : today;
-    if (!m_salts.empty() && m_salts.begin()->first < keepFrom) {
+    return now < today * secondsPerDay + saltGrace ? today - 1 : today;
+}
+
+bool VisitCounter::maintain(qint64 now)
+{
+    const qint64 keepFrom = firstKeptDay(now);
+    const bool retiring = keepFrom > m_keptFrom;
+    if (retiring) {
         m_storage.dropSaltsBefore(keepFrom);
         m_salts.erase(m_salts.begin(), m_salts.lower_bound(keepFrom));
+        m_keptFrom = keepFrom;
     }
     m_visitors.erase(m_visitors.begin(), m_visitors.lower_bound(keepFrom));
     std::erase_if(m_visits, [&](const auto &entry) {
         return entry.second.lastSeen < now - visitGap && !m_touchedVisits.contains(entry.first);
     });
+    return retiring;
 }
 
 const QByteArray *VisitCounter::existingSalt(qint64 day)
@@ -95,6 +103,9 @@ void VisitCounter::add(const IncomingEvent &event, EventBatch &batch)
 {
     const qint64 at = event.at;
     const qint64 day = utcDay(at);
+    // Only after a backlog of more than half an hour: that day's salt is gone for good.
+    if (day < m_keptFrom)
+        return;
     const QByteArray hash = visitorHash(saltFor(day), event);
     const std::string key = keyOf(event.site, hash);
     auto &visitors = m_visitors[day];

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <limits>
 #include <map>
 #include <string>
 #include <unordered_map>
@@ -48,8 +49,11 @@ public:
 
     // Reloads the visitors and open visits of the current salt day(s).
     void restore(qint64 now);
-    // Retires the previous day's salt and visitors once the grace period is over.
-    void maintain(qint64 now);
+    // Retires the previous day's salt and visitors once the grace period is over; true when
+    // it did, so that the stored visitors of that day can go too.
+    bool maintain(qint64 now);
+    // The oldest salt day still in use at `now`.
+    static qint64 firstKeptDay(qint64 now);
 
     void add(const IncomingEvent &event, EventBatch &batch);
     // Appends the visitors and visits touched since the last call.
@@ -74,6 +78,7 @@ private:
     std::map<qint64, std::unordered_map<std::string, Visitor>> m_visitors;  // by salt day
     std::unordered_map<qint64, VisitRow> m_visits;
     qint64 m_lastVisitId = 0;
+    qint64 m_keptFrom = std::numeric_limits<qint64>::min();
     std::map<std::pair<qint64, std::string>, bool> m_touchedVisitors;
     std::map<qint64, bool> m_touchedVisits;
 };

@@ -1,0 +1,306 @@
+// Counting: a scripted stream of events through the real collector, and the figures the
+// stats endpoint gives for it, worked out by hand.
+#include "ServerFixture.h"
+#include "WireState.h"
+#include "WireStats.h"
+
+#include <QtTest>
+#include <sqlite3.h>
+
+namespace {
+
+const char *const siteId = "c0ffee00-1234-4abc-9def-0123456789ab";
+const char *const otherSite = "0badf00d-0000-4000-8000-000000000001";
+
+struct Visitor {
+    std::string address;
+    std::string userAgent;
+    std::string country;
+};
+
+const Visitor alice{"198.51.100.7", "Mozilla/5.0 (X11; Linux x86_64) Firefox/125.0", "FR"};
+const Visitor bob{"203.0.113.9", "Mozilla/5.0 (Macintosh) Safari/605.1", "DE"};
+
+std::string eventBody(const char *kind, const char *path, const char *referrer = "", const char *label = "",
+                  const char *site = siteId)
+{
+    return QStringLiteral("{\"s\":\"%1\",\"k\":\"%2\",\"u\":\"https://shop.example.net%3\",\"r\":\"%4\",\"l\":\"%5\"}")
+        .arg(QLatin1String(site), QLatin1String(kind), QLatin1String(path), QLatin1String(referrer),
+             QLatin1String(label))
+        .toStdString();
+}
+
+std::vector<qint64> hourlyCounts(const WireStats &stats)
+{
+    std::vector<qint64> counts;
+    for (const auto &hour : stats.hourly)
+        counts.push_back(hour.visitors);
+    return counts;
+}
+
+qint64 countRows(const QString &path, const char *sql)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt *stmt = nullptr;
+    sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
+    const qint64 result = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : -1;
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return result;
+}
+
+}  // namespace
+
+class ServerCountingTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<RunningServer> server;
+    QString token;
+
+    void startServer(qint64 at, HttpService::Options options = {})
+    {
+        options.trustProxy = true;
+        server = std::make_unique<RunningServer>(at, options);
+        token = server->createToken();
+        const std::string state = std::string("{\"websites\":[{\"id\":\"") + QByteArray(siteId).toUpper().toStdString() +
+                                  "\",\"displayName\":\"Shop\",\"domain\":\"shop.example.net\"}],\"refreshInterval\":60}";
+        QCOMPARE(statusOf(server->client()->Put("/v1/state", bearer(token), state, "application/json")), 200);
+    }
+
+    void send(const char *at, const Visitor &visitor, const std::string &body)
+    {
+        *server->now = utc(at);
+        const auto result = server->client()->Post(
+            "/v1/event",
+            {{"User-Agent", visitor.userAgent}, {"X-Forwarded-For", "10.0.0.1, " + visitor.address},
+             {"CF-IPCountry", visitor.country}},
+            body, "text/plain");
+        QCOMPARE(statusOf(result), 202);
+        QCOMPARE(result->get_header_value("Access-Control-Allow-Origin"), std::string("*"));
+        QVERIFY(result->body.empty());
+        // One event at a time, as a clock that runs on its own would deliver them.
+        server->service->collector().flush();
+    }
+
+    WireStats stats(int offset, const char *website = siteId)
+    {
+        const auto result =
+            server->client()->Get(QStringLiteral("/v1/stats?website=%1&offset=%2").arg(QLatin1String(website)).arg(offset).toStdString(),
+                                  bearer(token));
+        if (statusOf(result) != 200)
+            qWarning() << "stats answered" << statusOf(result) << bodyOf(result);
+        return WireStats::decode(bodyOf(result));
+    }
+
+private slots:
+    void cleanup() { server.reset(); }
+
+    void scriptedDayAcrossMidnight()
+    {
+        startServer(utc("2024-05-06T23:00:00Z"));  // a Monday
+        // Alice's visit spans 31 minutes and UTC midnight: a page, a click, a page under the
+        // new salt during its grace period, then a ping.
+        send("2024-05-06T23:40:00Z", alice, eventBody("pageview", "/home", "https://news.example/story"));
+        send("2024-05-06T23:56:00Z", alice, eventBody("click", "/home", "", "Buy"));
+        send("2024-05-07T00:10:00Z", alice, eventBody("pageview", "/pricing?ref=mail", "https://shop.example.net/home"));
+        send("2024-05-07T00:11:00Z", alice, eventBody("ping", "/pricing"));
+        // Bob comes twice, 45 minutes apart: two visits.
+        send("2024-05-07T06:00:00Z", bob, eventBody("pageview", "/"));
+        send("2024-05-07T06:45:00Z", bob, eventBody("pageview", "/docs"));
+        *server->now = utc("2024-05-07T06:47:00Z");
+
+        // UTC: today began at 00:00. Alice counts under Tuesday's salt, Bob once.
+        const WireStats utcStats = stats(0);
+        QCOMPARE(utcStats.liveVisitors, 1);  // Bob's second visit, 2 minutes ago
+        QCOMPARE(utcStats.visitorsToday, 2);
+        QCOMPARE(utcStats.pageViewsToday, 3);
+        QCOMPARE(utcStats.liveWindowDescription, QStringLiteral("in the last 5 minutes"));
+        QCOMPARE(utcStats.hourly.size(), 24);
+        QCOMPARE(utcStats.hourly.first().start, *Instant::fromIso8601("2024-05-06T07:00:00Z"));
+        QCOMPARE(utcStats.hourly.last().start, *Instant::fromIso8601("2024-05-07T06:00:00Z"));
+        std::vector<qint64> expected(24, 0);
+        expected[16] = 1;  // Monday 23:00, Alice
+        expected[17] = 1;  // Tuesday 00:00, Alice under the new salt
+        expected[23] = 1;  // 06:00, Bob once for two page views
+        QCOMPARE(hourlyCounts(utcStats), expected);
+        QCOMPARE(utcStats.visitorsWeek, 3);     // Monday's 1 + today's 2
+        QCOMPARE(utcStats.visitorsMonth, 3);
+        QCOMPARE(utcStats.visitorsAllTime, 3);
+        QCOMPARE(utcStats.trackingInstalled, true);
+        QCOMPARE(*utcStats.countries, (QList<WireCountry>{{"DE", 1}, {"FR", 1}}));
+
+        QCOMPARE(utcStats.recent->size(), 3);
+        const WireRecent &latest = utcStats.recent->at(0);
+        QCOMPARE(latest.pages, QList<QString>{"/docs"});
+        QCOMPARE(latest.country, QStringLiteral("DE"));
+        QCOMPARE(latest.seconds, 0);
+        QCOMPARE(latest.lastSeen, *Instant::fromIso8601("2024-05-07T06:45:00Z"));
+        QCOMPARE(utcStats.recent->at(1).pages, QList<QString>{"/"});
+        QVERIFY(utcStats.recent->at(1).id != latest.id);
+        const WireRecent &aliceVisit = utcStats.recent->at(2);
+        QCOMPARE(aliceVisit.pages, (QList<QString>{"/home", "/pricing"}));
+        QCOMPARE(aliceVisit.clicks, QList<QString>{"Buy"});
+        QCOMPARE(aliceVisit.referrer, QStringLiteral("news.example"));
+        QCOMPARE(aliceVisit.country, QStringLiteral("FR"));
+        QCOMPARE(aliceVisit.seconds, 31 * 60);
+        QCOMPARE(aliceVisit.lastSeen, *Instant::fromIso8601("2024-05-07T00:11:00Z"));
+
+        // India, UTC+5:30: the local day began Monday 18:30 UTC, so Alice counts under both
+        // salts, and the hours start at half past.
+        const WireStats indiaStats = stats(330);
+        QCOMPARE(indiaStats.visitorsToday, 3);
+        QCOMPARE(indiaStats.pageViewsToday, 4);
+        QCOMPARE(indiaStats.liveVisitors, 1);
+        QCOMPARE(indiaStats.hourly.first().start, *Instant::fromIso8601("2024-05-06T07:30:00Z"));
+        QCOMPARE(indiaStats.hourly.last().start, *Instant::fromIso8601("2024-05-07T06:30:00Z"));
+        expected.assign(24, 0);
+        expected[16] = 2;  // 23:30-00:30 UTC: Alice under Monday's and Tuesday's salt
+        expected[22] = 1;  // 05:30, Bob
+        expected[23] = 1;  // 06:30, Bob again
+        QCOMPARE(hourlyCounts(indiaStats), expected);
+        QCOMPARE(indiaStats.visitorsWeek, 4);
+        QCOMPARE(*indiaStats.countries, (QList<WireCountry>{{"FR", 2}, {"DE", 1}}));
+
+        // Los Angeles, UTC-7: still Monday there, the first day of its week.
+        const WireStats losAngeles = stats(-420);
+        QCOMPARE(losAngeles.visitorsToday, 3);  // since Monday 07:00 UTC
+        QCOMPARE(losAngeles.pageViewsToday, 4);
+        QCOMPARE(losAngeles.visitorsWeek, 3);
+        QCOMPARE(losAngeles.hourly.last().start, *Instant::fromIso8601("2024-05-07T06:00:00Z"));
+
+        // The grace period is over: only Tuesday's salt is left.
+        QCOMPARE(countRows(server->databasePath(), "SELECT count(*) FROM salts"), 1);
+        QCOMPARE(countRows(server->databasePath(), "SELECT day FROM salts"), utc("2024-05-07T00:00:00Z") / 86400);
+    }
+
+    void visitorsAreNotFollowedAcrossDays()
+    {
+        startServer(utc("2024-05-07T12:00:00Z"));
+        send("2024-05-07T12:00:00Z", alice, eventBody("pageview", "/"));
+        send("2024-05-08T12:00:00Z", alice, eventBody("pageview", "/"));
+        send("2024-05-08T12:10:00Z", alice, eventBody("pageview", "/again"));
+        const WireStats wednesday = stats(0);
+        QCOMPARE(wednesday.visitorsToday, 1);
+        QCOMPARE(wednesday.visitorsWeek, 2);  // a daily unique on each day
+        QCOMPARE(wednesday.recent->size(), 2);
+        QCOMPARE(wednesday.recent->at(0).pages, (QList<QString>{"/", "/again"}));
+        QCOMPARE(countRows(server->databasePath(), "SELECT count(*) FROM visitors"), 1);
+
+        // Restarting keeps the open visit and today's visitors.
+        server->service->stop();
+        server->service.reset();
+        HttpService::Options options;
+        options.trustProxy = true;
+        server->service = std::make_unique<HttpService>(*server->storage, [clock = server->now] { return clock->load(); }, options);
+        server->port = server->service->bind("127.0.0.1", 0);
+        server->service->start();
+        send("2024-05-08T12:20:00Z", alice, eventBody("pageview", "/third"));
+        const WireStats after = stats(0);
+        QCOMPARE(after.visitorsToday, 1);
+        QCOMPARE(after.recent->size(), 2);
+        QCOMPARE(after.recent->at(0).pages, (QList<QString>{"/", "/again", "/third"}));
+        QCOMPARE(after.recent->at(0).seconds, 20 * 60);
+    }
+
+    void droppedEventsAreStillAccepted()
+    {
+        HttpService::Options options;
+        options.rateBurst = 3;
+        options.ratePerSecond = 0.5;
+        startServer(utc("2024-05-07T12:00:00Z"), options);
+        const Visitor carol{"192.0.2.44", alice.userAgent, ""};
+        send("2024-05-07T12:00:00Z", alice, eventBody("pageview", "/kept"));
+        send("2024-05-07T12:00:00Z", alice, eventBody("pageview", "/unknown-site", "", "", otherSite));
+        send("2024-05-07T12:00:00Z", {"192.0.2.1", "Mozilla/5.0 (compatible; Googlebot/2.1)", ""}, eventBody("pageview", "/"));
+        send("2024-05-07T12:00:00Z", {"192.0.2.2", "curl/8.0", ""}, eventBody("pageview", "/"));
+        send("2024-05-07T12:00:00Z", {"192.0.2.3", "", ""}, eventBody("pageview", "/"));
+        send("2024-05-07T12:00:00Z", alice, "{\"s\":\"" + std::string(siteId) + "\",\"k\":\"pageview\"");
+        send("2024-05-07T12:00:00Z", alice, eventBody("visit", "/"));
+        send("2024-05-07T12:00:00Z", alice, eventBody("pageview", "/too-long", std::string(5000, 'r').c_str()));
+        send("2024-05-07T12:00:00Z", alice, "[1, 2]");
+        // Upper-case ids are the same site.
+        send("2024-05-07T12:00:00Z", alice, eventBody("pageview", "/upper", "", "", "C0FFEE00-1234-4ABC-9DEF-0123456789AB"));
+        // Carol sends five at once: three fit in her bucket; two seconds later one more.
+        for (int i = 0; i < 5; ++i)
+            send("2024-05-07T12:00:00Z", carol, eventBody("pageview", "/burst"));
+        send("2024-05-07T12:00:02Z", carol, eventBody("pageview", "/later"));
+
+        // A chunked body over 4 KiB is cut, and still answered 202.
+        *server->now = utc("2024-05-07T12:00:03Z");
+        const std::string big = eventBody("pageview", "/chunked", std::string(6000, 'x').c_str());
+        const auto chunked = server->client()->Post(
+            "/v1/event", {{"User-Agent", bob.userAgent}, {"X-Forwarded-For", bob.address}},
+            [&](size_t offset, httplib::DataSink &sink) {
+                if (offset >= big.size()) {
+                    sink.done();
+                    return true;
+                }
+                return sink.write(big.data() + offset, std::min<size_t>(1000, big.size() - offset));
+            },
+            "text/plain");
+        QVERIFY(statusOf(chunked) == 202 || chunked.error() == httplib::Error::Canceled);
+
+        const WireStats figures = stats(0);
+        QCOMPARE(figures.pageViewsToday, 6);  // kept, upper, 3 of the burst, later
+        QCOMPARE(figures.visitorsToday, 2);   // Alice and Carol
+    }
+
+    void statsQueriesAreChecked()
+    {
+        startServer(utc("2024-05-07T12:00:00Z"));
+        auto client = server->client();
+        const auto status = [&](const std::string &query, const QString &bearerToken) {
+            return statusOf(client->Get("/v1/stats" + query, bearer(bearerToken)));
+        };
+        const std::string site = siteId;
+        QCOMPARE(status("?website=" + site + "&offset=0", token), 200);
+        QCOMPARE(status("?website=" + QByteArray(siteId).toUpper().toStdString() + "&offset=-300", token), 200);
+        QCOMPARE(status("?website=" + site + "&offset=0", QStringLiteral("orv_wrong")), 401);
+        QCOMPARE(statusOf(client->Get("/v1/stats?website=" + site + "&offset=0")), 401);
+        QCOMPARE(status("?website=" + site, token), 400);
+        QCOMPARE(status("?offset=0", token), 400);
+        QCOMPARE(status("?website=" + site + "&offset=abc", token), 400);
+        QCOMPARE(status("?website=" + site + "&offset=1.5", token), 400);
+        QCOMPARE(status("?website=" + site + "&offset=1440", token), 400);
+        QCOMPARE(status("?website=shop&offset=0", token), 400);
+        QCOMPARE(status("?website=" + site + "&offset=0&offset=60", token), 400);
+        QCOMPARE(status("?website=" + std::string(otherSite) + "&offset=0", token), 404);
+
+        // Another account that lists the same id does not get its figures: the first to
+        // list a site owns it while it lists it.
+        const QString intruder = server->createToken();
+        const std::string state = std::string("{\"websites\":[{\"id\":\"") + QByteArray(siteId).toUpper().toStdString() +
+                                  "\",\"displayName\":\"Mine\",\"domain\":\"x.example\"}],\"refreshInterval\":60}";
+        QCOMPARE(statusOf(client->Put("/v1/state", bearer(intruder), state, "application/json")), 200);
+        QCOMPARE(status("?website=" + site + "&offset=0", intruder), 404);
+        // Once the owner lets it go, its figures stop being collected and it is free.
+        QCOMPARE(statusOf(client->Put("/v1/state", bearer(token), "{\"websites\":[],\"refreshInterval\":60}",
+                                      "application/json")),
+                 200);
+        QCOMPARE(status("?website=" + site + "&offset=0", token), 404);
+        QCOMPARE(statusOf(client->Put("/v1/state", bearer(intruder), state, "application/json")), 200);
+        QCOMPARE(status("?website=" + site + "&offset=0", intruder), 200);
+    }
+
+    void rawEventsExpireAndRollUpsStay()
+    {
+        HttpService::Options options;
+        options.retainDays = 2;
+        startServer(utc("2024-05-01T12:00:00Z"), options);
+        send("2024-05-01T12:00:00Z", alice, eventBody("pageview", "/old"));
+        send("2024-05-03T12:00:00Z", bob, eventBody("pageview", "/new"));
+        // An hour later the collector's housekeeping runs again, before storing the next event.
+        send("2024-05-03T13:00:01Z", bob, eventBody("pageview", "/newer"));
+        const WireStats figures = stats(0);
+        QCOMPARE(figures.recent->size(), 2);
+        QCOMPARE(figures.recent->at(0).pages, QList<QString>{"/newer"});
+        QCOMPARE(figures.recent->at(1).pages, QList<QString>{"/new"});
+        QCOMPARE(figures.visitorsMonth, 2);  // Alice's day is still in the roll-ups
+        QCOMPARE(countRows(server->databasePath(), "SELECT count(*) FROM events"), 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(ServerCountingTest)
+#include "ServerCountingTest.moc"
