@@ -1,0 +1,37 @@
+#include "PanelWindow.h"
+
+#include "PanelPlacement.h"
+
+#include <cstdio>
+
+PanelWindow::PanelWindow(QQmlEngine *engine, bool asPopup) : QQuickView(engine, nullptr), m_popup(asPopup)
+{
+    setFlags(asPopup ? Qt::Popup | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint : Qt::Window);
+    setTitle(QStringLiteral("Orvela"));
+    setResizeMode(QQuickView::SizeRootObjectToView);
+    resize(PanelPlacement::panelWidth, 120);
+    if (!asPopup) {
+        setMinimumWidth(PanelPlacement::panelWidth);
+        setMaximumWidth(PanelPlacement::panelWidth);
+    }
+}
+
+bool PanelWindow::load()
+{
+    setSource(rootViewURL);
+    m_root = rootObject();
+    if (!m_root) {
+        for (const auto &error : errors())
+            std::fprintf(stderr, "orvela: %s\n", qPrintable(error.toString()));
+        return false;
+    }
+    connect(m_root, &QQuickItem::implicitHeightChanged, this, &PanelWindow::reportLayout);
+    reportLayout();
+    return true;
+}
+
+void PanelWindow::reportLayout()
+{
+    if (m_root && onLayout)
+        onLayout(m_root->implicitHeight());
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QPointer>
+#include <QQuickItem>
+#include <QQuickView>
+#include <functional>
+
+// The window that hosts PopoverRootView. On X11 it is a frameless popup (no taskbar entry, no
+// decoration, placed by us); where the display server places windows itself (Wayland) it is
+// an ordinary window. It reports the height its content wants after every change.
+class PanelWindow : public QQuickView
+{
+    Q_OBJECT
+public:
+    static inline const QUrl rootViewURL{QStringLiteral("qrc:/qt/qml/Orvela/PopoverRootView.qml")};
+
+    PanelWindow(QQmlEngine *engine, bool asPopup);
+
+    bool isPopup() const { return m_popup; }
+    // Called with the content's implicit height whenever it changes.
+    std::function<void(double)> onLayout;
+
+    // Loads the root view; false, with the QML errors on stderr, when it cannot be loaded.
+    bool load();
+    void reportLayout();
+
+private:
+    bool m_popup;
+    QPointer<QQuickItem> m_root;
+};

@@ -1,0 +1,93 @@
+// OrvelaApp: the process entry. A tray application: no window of its own, no taskbar entry,
+// alive until "Quit Orvela", Ctrl+Q in the panel, SIGINT or SIGTERM.
+#include "AppDelegate.h"
+#include "IcuLocale.h"
+#include "QuitSignals.h"
+#include "SingleInstance.h"
+
+#include <QApplication>
+#include <QQuickWindow>
+#include <QSystemTrayIcon>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+QtMessageHandler previousHandler = nullptr;
+
+// Qt ends a process whose display cannot be opened with abort(); say what is wrong instead.
+void failWithoutDisplay(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type != QtFatalMsg) {
+        previousHandler(type, context, message);
+        return;
+    }
+    std::fprintf(stderr, "orvela: cannot open the display (DISPLAY=%s, WAYLAND_DISPLAY=%s); Orvela needs a "
+                         "graphical session.\n",
+                 qgetenv("DISPLAY").constData(), qgetenv("WAYLAND_DISPLAY").constData());
+    std::_Exit(EXIT_FAILURE);
+}
+
+bool hasDisplay()
+{
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (!platform.isEmpty() && !platform.startsWith("xcb") && !platform.startsWith("wayland"))
+        return true;  // offscreen, vnc, ...: the platform plugin needs no display server
+    return !qgetenv("DISPLAY").isEmpty() || !qgetenv("WAYLAND_DISPLAY").isEmpty();
+}
+
+}  // namespace
+
+int main(int argc, char *argv[])
+{
+    if (!hasDisplay()) {
+        std::fprintf(stderr, "orvela: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); Orvela needs a "
+                             "graphical session.\n");
+        return EXIT_FAILURE;
+    }
+    // The software scene graph: a small panel does not need a GPU context's memory.
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    QApplication::setApplicationName(QStringLiteral("orvela"));
+    QApplication::setDesktopFileName(QStringLiteral("orvela"));
+
+    previousHandler = qInstallMessageHandler(failWithoutDisplay);
+    QApplication app(argc, argv);
+    qInstallMessageHandler(previousHandler);
+    QApplication::setQuitOnLastWindowClosed(false);
+    useSystemLocaleForIcu();
+
+    SingleInstance instance;
+    switch (instance.claim()) {
+    case SingleInstance::Role::primary:
+        break;
+    case SingleInstance::Role::handedOff:
+        return EXIT_SUCCESS;
+    case SingleInstance::Role::failed:
+        std::fprintf(stderr, "orvela: another Orvela is running but does not answer (%s).\n",
+                     qPrintable(instance.socketPath()));
+        return EXIT_FAILURE;
+    }
+    quitOnTerminationSignals(&app);
+
+    auto delegate = std::make_unique<AppDelegate>();
+    QObject::connect(&instance, &SingleInstance::activationRequested, delegate.get(), [&delegate] {
+        if (MenuBarController *menuBar = delegate->menuBar())
+            menuBar->showPanel();
+    });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, delegate.get(), &AppDelegate::applicationWillTerminate);
+    // Launching has finished once the event loop runs.
+    QMetaObject::invokeMethod(
+        delegate.get(),
+        [&delegate] {
+            delegate->applicationDidFinishLaunching();
+            if (!QSystemTrayIcon::isSystemTrayAvailable())
+                std::fprintf(stderr, "orvela: no system tray is running; the icon appears when one starts. "
+                                     "Launch orvela again to open the panel.\n");
+        },
+        Qt::QueuedConnection);
+
+    const int status = QApplication::exec();
+    delegate.reset();
+    return status;
+}
