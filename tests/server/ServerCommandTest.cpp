@@ -1,0 +1,142 @@
+// The command line: parsing, the token commands, and the binary's messages.
+#include "ServerFixture.h"
+
+#include <QProcess>
+#include <QtTest>
+
+namespace {
+
+CommandLine::Command parsed(const QStringList &arguments)
+{
+    return CommandLine::parse(arguments, QStringLiteral("/default"));
+}
+
+QString mistakeOf(const QStringList &arguments)
+{
+    const auto command = parsed(arguments);
+    const auto *mistake = std::get_if<CommandLine::Mistake>(&command);
+    return mistake ? mistake->text : QString();
+}
+
+struct Run {
+    int status;
+    QString out;
+    QString err;
+};
+
+Run runBinary(const QStringList &arguments, int waitMs = 10000)
+{
+    QProcess process;
+    process.start(QStringLiteral(ORVELA_SERVER_BINARY), arguments);
+    process.waitForFinished(waitMs);
+    return {process.exitCode(), QString::fromLocal8Bit(process.readAllStandardOutput()),
+            QString::fromLocal8Bit(process.readAllStandardError())};
+}
+
+}  // namespace
+
+class ServerCommandTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void serveOptions()
+    {
+        const auto command = parsed({"serve", "--listen", "[::1]:9000", "--data", "/srv/o", "--trust-proxy",
+                                     "--geoip", "/x.mmdb", "--retain-days", "7"});
+        const auto &serve = std::get<CommandLine::Serve>(command);
+        QCOMPARE(serve.host, std::string("::1"));
+        QCOMPARE(serve.port, 9000);
+        QCOMPARE(serve.dataFolder, QStringLiteral("/srv/o"));
+        QVERIFY(serve.trustProxy);
+        QCOMPARE(serve.geoIpFile, QStringLiteral("/x.mmdb"));
+        QCOMPARE(serve.retainDays, 7);
+
+        const auto defaults = std::get<CommandLine::Serve>(parsed({"serve"}));
+        QCOMPARE(defaults.host, std::string("127.0.0.1"));
+        QCOMPARE(defaults.port, 8787);
+        QCOMPARE(defaults.dataFolder, QStringLiteral("/default"));
+
+        QVERIFY(std::holds_alternative<CommandLine::Help>(parsed({"serve", "--help"})));
+        QVERIFY(std::holds_alternative<CommandLine::Help>(parsed({"token", "revoke", "--help"})));
+        QVERIFY(std::holds_alternative<CommandLine::Help>(parsed({"--help"})));
+    }
+
+    void mistakesAreNamed()
+    {
+        QVERIFY(mistakeOf({}).contains("a command is needed"));
+        QVERIFY(mistakeOf({"serve", "--port", "80"}).contains("unknown option for serve: --port"));
+        QVERIFY(mistakeOf({"serve", "--listen", "8787"}).contains("--listen needs HOST:PORT"));
+        QVERIFY(mistakeOf({"serve", "--listen", "::1:8787"}).contains("--listen needs HOST:PORT"));
+        QVERIFY(mistakeOf({"serve", "--listen", "127.0.0.1:99999"}).contains("--listen needs HOST:PORT"));
+        QVERIFY(mistakeOf({"serve", "--retain-days", "0"}).contains("--retain-days"));
+        QVERIFY(mistakeOf({"serve", "--data"}).contains("--data needs a folder"));
+        QVERIFY(mistakeOf({"token"}).contains("create, list or revoke"));
+        QVERIFY(mistakeOf({"token", "revoke"}).contains("one hash prefix"));
+        QVERIFY(mistakeOf({"token", "revoke", "xyz1"}).contains("hexadecimal"));
+        QVERIFY(mistakeOf({"token", "make"}).contains("unknown token action: make"));
+        QVERIFY(mistakeOf({"stats"}).contains("unknown command: stats"));
+        QVERIFY(mistakeOf({"serve", "--bogus"}).contains("Try 'orvela-server serve --help'"));
+    }
+
+    void tokenCommands()
+    {
+        QTemporaryDir folder;
+        SqliteStorage storage(folder.path());
+        using Action = CommandLine::Token::Action;
+        const auto created = runTokenCommand({Action::create, {}, folder.path()}, storage, utc("2024-05-07T10:00:00Z"));
+        const QString token = created.out.trimmed();
+        QVERIFY(token.startsWith("orv_"));
+        QVERIFY(token.size() > 40);
+        const QString hex = QString::fromLatin1(Tokens::hash(token).toHex());
+        runTokenCommand({Action::create, {}, folder.path()}, storage, utc("2024-05-07T11:00:00Z"));
+
+        const auto listed = runTokenCommand({Action::list, {}, folder.path()}, storage, 0);
+        QVERIFY(listed.out.startsWith(hex.left(12) + "  created 2024-05-07T10:00:00Z\n"));
+        QCOMPARE(listed.out.count(u'\n'), 2);
+        QVERIFY(!listed.out.contains(token));
+
+        QCOMPARE(runTokenCommand({Action::revoke, "ffff" + hex.left(4), folder.path()}, storage, 0).status, 1);
+        QCOMPARE(runTokenCommand({Action::revoke, hex.left(8), folder.path()}, storage, 0).status, 0);
+        QCOMPARE(storage.accounts().size(), 1);
+        QVERIFY(!storage.hasAccount(Tokens::hash(token)));
+    }
+
+    void theBinarySaysWhatIsWrong()
+    {
+        QTemporaryDir folder;
+        // A port that is taken.
+        RunningServer other(0);
+        const Run taken = runBinary({"serve", "--data", folder.path(), "--listen",
+                                     QStringLiteral("127.0.0.1:%1").arg(other.port)});
+        QCOMPARE(taken.status, 1);
+        QVERIFY2(taken.err.contains("is already in use"), qPrintable(taken.err));
+
+        // A data folder that cannot be made: its parent is a file.
+        QFile file(folder.filePath("plain-file"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        const Run unwritable = runBinary({"token", "list", "--data", folder.filePath("plain-file/data")});
+        QCOMPARE(unwritable.status, 1);
+        QVERIFY2(unwritable.err.contains("cannot use the data folder"), qPrintable(unwritable.err));
+
+        const Run bad = runBinary({"serve", "--listen"});
+        QCOMPARE(bad.status, 2);
+
+        // And it serves, and stops on SIGTERM.
+        QProcess serving;
+        serving.start(QStringLiteral(ORVELA_SERVER_BINARY), {"serve", "--data", folder.filePath("data"), "--listen", "127.0.0.1:0"});
+        QVERIFY(serving.waitForReadyRead(5000));
+        const QString banner = QString::fromLocal8Bit(serving.readLine());
+        const int port = banner.section(u':', 3).section(u'/', 0, 0).toInt();
+        QVERIFY2(port > 0, qPrintable(banner));
+        httplib::Client client("127.0.0.1", port);
+        QCOMPARE(statusOf(client.Get("/healthz")), 200);
+        serving.terminate();
+        QVERIFY(serving.waitForFinished(5000));
+        QCOMPARE(serving.exitCode(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(ServerCommandTest)
+#include "ServerCommandTest.moc"
