@@ -33,6 +33,8 @@ bool Collector::submit(IncomingEvent event)
 void Collector::flush()
 {
     std::unique_lock lock(m_lock);
+    if (m_queue.empty() && !m_busy)
+        return;
     // Served by the first round that starts after this: it takes everything queued so far.
     const quint64 ticket = ++m_flushRequests;
     m_wake.notify_one();
@@ -94,6 +96,7 @@ void Collector::run()
             work.swap(m_queue);
             serving = m_flushRequests;
             last = m_stopping;
+            m_busy = !work.empty();
         }
         // Housekeeping before the batch, but not later than its first event, whose salt may
         // still be needed; and again for the present once the batch is in.
@@ -114,6 +117,7 @@ void Collector::run()
         {
             std::lock_guard lock(m_lock);
             m_flushesServed = serving;
+            m_busy = false;
         }
         m_committed.notify_all();
         if (last)

@@ -25,8 +25,8 @@ public:
 
     // False when the event was dropped because the queue is full.
     bool submit(IncomingEvent event);
-    // Returns once every event submitted before the call is committed and the housekeeping
-    // has run for the current time.
+    // Returns once every event submitted before the call is committed, and the housekeeping
+    // after that commit has run.
     void flush();
     // Commits what is queued and ends the writer thread.
     void stop();
@@ -50,6 +50,7 @@ private:
     quint64 m_flushesServed = 0;
     bool m_stopping = false;
     bool m_finished = false;
+    bool m_busy = false;  // a round with events is under way
     qint64 m_lastPurge = 0;
     qint64 m_lastReload = 0;
     std::thread m_thread;
