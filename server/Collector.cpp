@@ -20,13 +20,17 @@ Collector::~Collector()
 
 bool Collector::submit(IncomingEvent event)
 {
+    bool first = false;
     {
         std::lock_guard lock(m_lock);
         if (m_stopping || m_queue.size() >= m_options.queueLimit)
             return false;
+        first = m_queue.empty();
         m_queue.push_back(std::move(event));
     }
-    m_wake.notify_one();
+    // The writer takes the whole queue when it wakes: one wake-up per round is enough.
+    if (first)
+        m_wake.notify_one();
     return true;
 }
 
