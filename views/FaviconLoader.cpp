@@ -47,10 +47,15 @@ std::optional<QUrl> origin(const QString &domain)
 
 namespace {
 
-std::optional<QString> attribute(const QString &tag, const QString &name)
+// The value of attribute `name` in quotes of either kind; unquoted values are not recognised.
+QRegularExpression attributeExpression(const QString &name)
 {
-    const QRegularExpression expression(QStringLiteral("\\b") + name + QStringLiteral("\\s*=\\s*([\"'])(.*?)\\1"),
-                                        QRegularExpression::CaseInsensitiveOption);
+    return QRegularExpression(QStringLiteral("\\b") + name + QStringLiteral("\\s*=\\s*([\"'])(.*?)\\1"),
+                              QRegularExpression::CaseInsensitiveOption);
+}
+
+std::optional<QString> attribute(const QString &tag, const QRegularExpression &expression)
+{
     const QRegularExpressionMatch match = expression.match(tag);
     if (!match.hasMatch())
         return std::nullopt;
@@ -75,18 +80,20 @@ QList<QUrl> declaredIcons(const QByteArray &page, const QUrl &origin)
     // Lenient on purpose: invalid or cut sequences become U+FFFD and the tags around them survive.
     const QString text = QString::fromUtf8(page.left(pageByteLimit));
     static const QRegularExpression linkTag(QStringLiteral("<link\\b[^>]*>"), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression relAttribute = attributeExpression(QStringLiteral("rel"));
+    static const QRegularExpression hrefAttribute = attributeExpression(QStringLiteral("href"));
 
     QList<QUrl> plain;
     QList<QUrl> touch;
     for (const QRegularExpressionMatch &match : linkTag.globalMatch(text)) {
         const QString tag = match.captured(0);
-        const std::optional<QString> rel = attribute(tag, QStringLiteral("rel"));
+        const std::optional<QString> rel = attribute(tag, relAttribute);
         if (!rel)
             continue;
         const QString kind = rel->toLower();
         if (!kind.contains(u"icon") || kind.contains(u"mask"))
             continue;
-        const std::optional<QString> href = attribute(tag, QStringLiteral("href"));
+        const std::optional<QString> href = attribute(tag, hrefAttribute);
         if (!href)
             continue;
         const QUrl reference(*href);

@@ -1,6 +1,8 @@
 // The settings page, loaded from its QML against a real store.
 #include "PageHarness.h"
 
+#include <QGuiApplication>
+#include <QPalette>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -147,6 +149,32 @@ private slots:
         QCOMPARE(harness.window->activeFocusItem(), harness.item("menuBarSwitch"));
         harness.key(Qt::Key_Right);
         QCOMPARE(harness.store->menuBarMetric(), MenuBarMetric::month);
+    }
+
+    void systemAppearanceFollowsTheDesktop()
+    {
+        PageHarness harness;
+        harness.startStore();
+        harness.load(QStringLiteral("SettingsView.qml"));
+        QObject *theme = harness.engine->singletonInstance<QObject *>(qmlTypeId("Orvela", 1, 0, "Theme"));
+        const QPalette original = QGuiApplication::palette();
+
+        harness.click(QStringLiteral("segment:system"));
+        QCOMPARE(harness.store->panelAppearance(), PanelAppearance::system);
+        QPalette night = original;
+        night.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
+        QGuiApplication::setPalette(night);
+        settle();
+        QVERIFY(theme->property("dark").toBool());
+
+        // A forced scheme wins over the desktop's.
+        harness.click(QStringLiteral("segment:light"));
+        QVERIFY(!theme->property("dark").toBool());
+        harness.click(QStringLiteral("segment:system"));
+        QVERIFY(theme->property("dark").toBool());
+        QGuiApplication::setPalette(original);
+        settle();
+        QVERIFY(!theme->property("dark").toBool());
     }
 
     void captionForAProviderThatRefreshesLess()
