@@ -71,19 +71,26 @@ void MenuBarController::install()
     m_trayIcon.setContextMenu(m_menu.get());
     connect(&m_trayIcon, &QSystemTrayIcon::activated, this, &MenuBarController::handleActivation);
 
-    // Wayland does not let a client place its own window, nor grab the pointer for it.
-    const bool popup = !QGuiApplication::platformName().startsWith(u"wayland");
-    m_engine = std::make_unique<QQmlEngine>();
-    if (m_viewSetup)
-        m_viewSetup(*m_engine);
-    m_panel = std::make_unique<PanelWindow>(m_engine.get(), popup);
-    m_panel->onLayout = [this](double height) { applyHeight(height); };
-    connect(m_panel.get(), &QWindow::visibleChanged, this, &MenuBarController::panelVisibilityChanged);
-    m_panel->load();
-
     updateStatusItem();
     observeStore();
     m_trayIcon.show();
+}
+
+PanelWindow &MenuBarController::panel()
+{
+    // Loaded on first use and kept: until the first opening, no page costs memory or work.
+    if (!m_panel) {
+        // Wayland does not let a client place its own window, nor grab the pointer for it.
+        const bool popup = !QGuiApplication::platformName().startsWith(u"wayland");
+        m_engine = std::make_unique<QQmlEngine>();
+        if (m_viewSetup)
+            m_viewSetup(*m_engine);
+        m_panel = std::make_unique<PanelWindow>(m_engine.get(), popup);
+        m_panel->onLayout = [this](double height) { applyHeight(height); };
+        connect(m_panel.get(), &QWindow::visibleChanged, this, &MenuBarController::panelVisibilityChanged);
+        m_panel->load();
+    }
+    return *m_panel;
 }
 
 // MARK: Status item
@@ -157,8 +164,7 @@ void MenuBarController::handleClick()
 
 void MenuBarController::showPanel()
 {
-    if (!m_panel)
-        return;
+    panel();
     if (isPanelOpen()) {
         m_panel->raise();
         m_panel->requestActivate();

@@ -35,7 +35,7 @@ public:
     MenuBarController(AppStore &store, ViewSetup viewSetup, QObject *parent = nullptr);
     ~MenuBarController() override;
 
-    // Shows the icon and loads the panel; once, right after construction.
+    // Shows the icon and its menu; once, right after construction.
     void install();
 
     static QString titleText(std::optional<qint64> value);
@@ -45,7 +45,8 @@ public:
     bool isPanelOpen() const { return m_panel && m_panel->isVisible(); }
     bool monitorsInstalled() const { return m_filterInstalled; }
     QSystemTrayIcon &trayIcon() { return m_trayIcon; }
-    PanelWindow *panel() const { return m_panel.get(); }
+    // The panel window with the root view, loaded on first use.
+    PanelWindow &panel();
     double appliedHeight() const { return m_appliedHeight; }
 
     void handleActivation(QSystemTrayIcon::ActivationReason reason);

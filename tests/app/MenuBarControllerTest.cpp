@@ -24,7 +24,7 @@ std::unique_ptr<MenuBarController> makeController(AppStore &store)
 
 QQuickItem *currentPage(MenuBarController &controller)
 {
-    return controller.panel()->rootObject()->property("currentPage").value<QQuickItem *>();
+    return controller.panel().rootObject()->property("currentPage").value<QQuickItem *>();
 }
 
 bool showsPage(MenuBarController &controller, const char *type)
@@ -149,7 +149,7 @@ private slots:
         StoreFixture fixture(1);
         fixture.provider->next = snapshotWith(5, 6);
         auto controller = makeController(*fixture.store);
-        PanelWindow *panel = controller->panel();
+        PanelWindow *panel = &controller->panel();
         QVERIFY(panel->rootObject());
 
         controller->handleActivation(QSystemTrayIcon::Trigger);
@@ -182,7 +182,7 @@ private slots:
     {
         StoreFixture fixture(1);
         auto controller = makeController(*fixture.store);
-        PanelWindow *panel = controller->panel();
+        PanelWindow *panel = &controller->panel();
         // Installed before the panel's own filter, so it sees what gets past that one.
         KeyRecorder recorder;
         panel->installEventFilter(&recorder);
@@ -209,7 +209,7 @@ private slots:
     {
         StoreFixture fixture(1);
         auto controller = makeController(*fixture.store);
-        PanelWindow *panel = controller->panel();
+        PanelWindow *panel = &controller->panel();
         controller->showPanel();
 
         // Inside: nothing.
@@ -240,22 +240,24 @@ private slots:
     {
         StoreFixture fixture(1);
         auto controller = makeController(*fixture.store);
+        QVERIFY(controller->panel().rootObject());
+        QVERIFY(controller->appliedHeight() > 1);  // the page's own height
         controller->applyHeight(300.3);
         QCOMPARE(controller->appliedHeight(), 300.5);
-        QCOMPARE(controller->panel()->height(), 301);
-        QCOMPARE(controller->panel()->width(), 320);
+        QCOMPARE(controller->panel().height(), 301);
+        QCOMPARE(controller->panel().width(), 320);
         controller->applyHeight(300.7);  // 300.5 again
         controller->applyHeight(0.5);
         QCOMPARE(controller->appliedHeight(), 300.5);
         controller->applyHeight(260);
-        QCOMPARE(controller->panel()->height(), 260);
+        QCOMPARE(controller->panel().height(), 260);
     }
 
     void navigatesBetweenThePages()
     {
         StoreFixture fixture(0);
         auto controller = makeController(*fixture.store);
-        QObject *root = controller->panel()->rootObject();
+        QObject *root = controller->panel().rootObject();
         QVERIFY(showsPage(*controller, "EmptyStateView"));
 
         // Empty state: "Connect website" adds, the gear opens the settings.
@@ -297,14 +299,14 @@ private slots:
         fixture.store->removeWebsite(*fixture.store->selectedWebsiteID());
         settle();
         QVERIFY(showsPage(*controller, "EmptyStateView"));
-        QCOMPARE(controller->panel()->rootObject()->property("page").toString(), QStringLiteral("main"));
+        QCOMPARE(controller->panel().rootObject()->property("page").toString(), QStringLiteral("main"));
     }
 
     void appliesTheAppearanceAtOnce()
     {
         StoreFixture fixture(1);
         auto controller = makeController(*fixture.store);
-        QQuickItem *root = controller->panel()->rootObject();
+        QQuickItem *root = controller->panel().rootObject();
         fixture.store->setPanelAppearance(PanelAppearance::dark);
         settle();
         const QColor dark = root->property("color").value<QColor>();
@@ -313,7 +315,7 @@ private slots:
         const QColor light = root->property("color").value<QColor>();
         QVERIFY(dark.lightness() < 100);
         QVERIFY(light.lightness() > 150);
-        QCOMPARE(controller->panel()->color(), light);
+        QCOMPARE(controller->panel().color(), light);
     }
 
     void theEnvironmentTokenIsSavedTrimmedAndThenForgotten()
