@@ -5,3 +5,4 @@ orvela_test(app_single_instance SOURCES ${CMAKE_CURRENT_LIST_DIR}/SingleInstance
 orvela_test(app_menu_bar SOURCES ${CMAKE_CURRENT_LIST_DIR}/MenuBarControllerTest.cpp
             ${CMAKE_CURRENT_LIST_DIR}/ShellFakes.h LIBS orvela_shell)
 set_property(TEST app_menu_bar APPEND PROPERTY ENVIRONMENT "LC_ALL=en_US.UTF-8" "LANG=en_US.UTF-8")
+orvela_test(app_quit_signals SOURCES ${CMAKE_CURRENT_LIST_DIR}/QuitSignalsTest.cpp LIBS orvela_shell)
