@@ -5,6 +5,7 @@
 #include "SqliteStorage.h"
 #include "Stats.h"
 #include "Tokens.h"
+#include "TrackingScript.h"
 #include "WireState.h"
 
 #include <QUuid>
@@ -105,6 +106,66 @@ std::optional<QString> bindProblem(const std::string &host, int port)
     default:
         return QString::fromLocal8Bit(std::strerror(error));
     }
+}
+
+// Whether the client takes gzip: named in Accept-Encoding (or "*") without q=0.
+bool acceptsGzip(const httplib::Request &request)
+{
+    const QByteArray accepted = QByteArray::fromStdString(request.get_header_value("Accept-Encoding")).toLower();
+    for (const QByteArray &item : accepted.split(',')) {
+        const QList<QByteArray> parts = item.split(';');
+        const QByteArray coding = parts.first().trimmed();
+        if (coding != "gzip" && coding != "*")
+            continue;
+        bool refused = false;
+        for (qsizetype i = 1; i < parts.size(); ++i) {
+            const QByteArray parameter = parts[i].trimmed();
+            if (parameter.startsWith("q=") && parameter.mid(2).toDouble() <= 0)
+                refused = true;
+        }
+        return !refused;
+    }
+    return false;
+}
+
+bool matchesETag(const httplib::Request &request, std::string_view etag)
+{
+    const QByteArray wanted = QByteArray::fromStdString(request.get_header_value("If-None-Match"));
+    if (wanted.trimmed() == "*")
+        return true;
+    for (QByteArray candidate : wanted.split(',')) {
+        candidate = candidate.trimmed();
+        if (candidate.startsWith("W/"))
+            candidate = candidate.mid(2);
+        if (candidate == QByteArray(etag.data(), qsizetype(etag.size())))
+            return true;
+    }
+    return false;
+}
+
+// The script is compressed once at build time. The content type must stay one the HTTP library
+// does not compress on its own, or the gzip form would be compressed a second time.
+void sendScript(const httplib::Request &request, httplib::Response &response)
+{
+    const bool gzip = acceptsGzip(request);
+    // Each form has its own tag, so that a cache never answers one with the other.
+    const std::string etag = gzip ? std::string(TrackingScript::etag()).insert(1, "gz-")
+                                  : std::string(TrackingScript::etag());
+    response.set_header("ETag", etag);
+    response.set_header("Cache-Control", "public, max-age=3600");
+    response.set_header("Vary", "Accept-Encoding");
+    // Pages of any origin load it, including those that require resources to opt in.
+    response.set_header("Cross-Origin-Resource-Policy", "cross-origin");
+    response.set_header("X-Content-Type-Options", "nosniff");
+    if (matchesETag(request, etag)) {
+        response.status = 304;
+        return;
+    }
+    const std::string_view body = gzip ? TrackingScript::gzipped() : TrackingScript::minified();
+    if (gzip)
+        response.set_header("Content-Encoding", "gzip");
+    response.status = 200;
+    response.set_content(body.data(), body.size(), "application/javascript; charset=utf-8");
 }
 
 }  // namespace
@@ -208,7 +269,7 @@ void HttpService::routes()
     server.Get("/healthz", [](const Request &, Response &response) {
         sendJson(response, 200, R"({"status":"ok"})");
     });
-    // GET /script.js, the tracking script, joins these routes with the script itself.
+    server.Get("/script.js", [](const Request &request, Response &response) { sendScript(request, response); });
     server.Get("/v1/state", [this](const Request &request, Response &response) { getState(request, response); });
     server.Put("/v1/state", [this](const Request &request, Response &response, const ContentReader &reader) {
         const auto body = readBody(reader, stateLimit);

@@ -10,7 +10,7 @@ BUILD_PACKAGES=(
   qml6-module-qttest libcpp-httplib-dev
   libsqlite3-dev libmaxminddb-dev
 )
-TEST_PACKAGES=(xvfb trayer xdotool imagemagick x11-utils dbus-x11 gnome-keyring fonts-noto-color-emoji)
+TEST_PACKAGES=(xvfb trayer xdotool imagemagick x11-utils dbus-x11 gnome-keyring fonts-noto-color-emoji chromium)
 # Only scripts/measure-server needs these.
 MEASURE_PACKAGES=(wrk sqlite3)
 
@@ -33,7 +33,15 @@ install_packages() {
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
+# The build minifies the tracking script with npm tools (and the road tests drive Chromium from
+# Node.js). A Node.js that came with its own npm is kept: Debian's npm would replace it.
+install_node() {
+  command -v node >/dev/null && command -v npm >/dev/null && return 0
+  install_packages nodejs npm
+}
+
 build_orvela() {
+  install_node
   cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   cmake --build "$BUILD_DIR" -j2
 }
