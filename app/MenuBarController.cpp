@@ -97,9 +97,10 @@ PanelWindow &MenuBarController::panel()
 
 void MenuBarController::observeStore()
 {
-    // Everything menuBarSignature is built from, and the appearance.
+    // Everything menuBarSignature is built from. The appearance is the root view's to apply:
+    // it binds to it.
     for (auto changed : {&AppStore::selectedWebsiteIDChanged, &AppStore::menuBarMetricChanged,
-                         &AppStore::snapshotsChanged, &AppStore::websitesChanged, &AppStore::panelAppearanceChanged})
+                         &AppStore::snapshotsChanged, &AppStore::websitesChanged})
         connect(&m_store, changed, this, &MenuBarController::scheduleUpdate);
 }
 

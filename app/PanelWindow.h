@@ -22,9 +22,10 @@ public:
 
     // Loads the root view; false, with the QML errors on stderr, when it cannot be loaded.
     bool load();
-    void reportLayout();
 
 private:
+    void reportLayout();
+
     bool m_popup;
     QPointer<QQuickItem> m_root;
 };
