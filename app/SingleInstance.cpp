@@ -48,6 +48,11 @@ SingleInstance::Role SingleInstance::claim(std::chrono::milliseconds wait)
         m_server.listen(socketPath());
         return Role::primary;
     }
+    // A directory we cannot write to says nothing about other instances: run unguarded.
+    if (m_lock->error() != QLockFile::LockFailedError) {
+        m_lock.reset();
+        return Role::primary;
+    }
     m_lock.reset();
 
     // The holder may be between taking the lock and listening: try until the deadline.

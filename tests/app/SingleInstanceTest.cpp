@@ -75,6 +75,15 @@ private slots:
         QCOMPARE(awaitRole(second), SingleInstance::Role::failed);
     }
 
+    void anUnusableDirectoryDoesNotStopOrvela()
+    {
+        QTemporaryDir directory;
+        QFile blocker(directory.filePath(QStringLiteral("not-a-directory")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        SingleInstance instance(blocker.fileName());
+        QCOMPARE(instance.claim(200ms), SingleInstance::Role::primary);
+    }
+
     void aClosedInstanceMakesRoomForTheNext()
     {
         QTemporaryDir directory;
