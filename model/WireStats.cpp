@@ -130,18 +130,13 @@ AnalyticsSnapshot WireStats::toSnapshot(Instant refreshedAt) const
     snapshot.visitorsToday = visitorsToday;
     snapshot.pageViewsToday = pageViewsToday;
     snapshot.liveWindowDescription = liveWindowDescription;
-    snapshot.hourlyVisitors.emplace();
-    for (const auto &hour : hourly)
-        snapshot.hourlyVisitors->append({hour.start, hour.visitors});
+    snapshot.hourlyVisitors = hourly;
     snapshot.refreshedAt = refreshedAt;
     snapshot.trackingInstalled = trackingInstalled.value_or(false) || trafficSeen();
     snapshot.visitorsWeek = visitorsWeek;
     snapshot.visitorsMonth = visitorsMonth;
     snapshot.visitorsAllTime = visitorsAllTime;
-    for (const auto &country : countries.value_or(QList<WireCountry>{}))
-        snapshot.countries.append({country.code, country.visitors});
-    for (const auto &visit : recent.value_or(QList<WireRecent>{}))
-        snapshot.recentVisitors.append(
-            {visit.id, visit.country, visit.referrer, visit.pages, visit.clicks, visit.seconds, visit.lastSeen});
+    snapshot.countries = countries.value_or(QList<WireCountry>{});
+    snapshot.recentVisitors = recent.value_or(QList<WireRecent>{});
     return snapshot;
 }

@@ -12,28 +12,11 @@
 // The stats endpoint's reply. Dates are ISO 8601 text in whole seconds; reading is strict
 // (required keys, integral integers, no fractional seconds) and unknown keys are ignored.
 
-struct WireHour {
-    Instant start;
-    qint64 visitors = 0;
-    bool operator==(const WireHour &) const = default;
-};
-
-struct WireCountry {
-    QString code;
-    qint64 visitors = 0;
-    bool operator==(const WireCountry &) const = default;
-};
-
-struct WireRecent {
-    QString id;
-    QString country;
-    QString referrer;
-    QList<QString> pages;
-    QList<QString> clicks;
-    qint64 seconds = 0;
-    Instant lastSeen;
-    bool operator==(const WireRecent &) const = default;
-};
+// The reply's rows carry the same fields as the snapshot's; only their JSON differs
+// (ISO 8601 dates here, seconds since 2001 in the persisted document).
+using WireHour = HourlyVisitorCount;
+using WireCountry = CountryVisitors;
+using WireRecent = RecentVisitor;
 
 struct WireStats {
     qint64 liveVisitors = 0;
