@@ -9,9 +9,6 @@
 
 #include <QClipboard>
 #include <QDesktopServices>
-#include <QGuiApplication>
-#include <QSignalSpy>
-#include <QTest>
 
 namespace {
 
@@ -25,38 +22,25 @@ public slots:
     void open(const QUrl &url) { opened.append(url); }
 };
 
-PersistedState stateWith(const QList<Website> &websites, std::optional<QUuid> selected,
-                         const QList<StoredSnapshot> &snapshots = {})
-{
-    PersistedState state;
-    state.websites = websites;
-    state.selectedWebsiteID = selected;
-    state.snapshots = snapshots;
-    return state;
-}
-
 }  // namespace
 
 class DashboardPageTest : public QObject
 {
     Q_OBJECT
 
+    const Website site = testWebsite("blog.example.org");
+
 private slots:
-    void initTestCase() { PageHarness::prepareProcess(); }
+    void initTestCase() { preparePageProcess(); }
 
     void emptyStateOffersToConnect()
     {
         PageHarness harness;
-        harness.startStore();
-        QQuickItem *page = harness.load(QStringLiteral("EmptyStateView.qml"));
+        QQuickItem *page = harness.open(QStringLiteral("EmptyStateView.qml"));
         QSignalSpy connect(page, SIGNAL(connect()));
         QSignalSpy settings(page, SIGNAL(settings()));
-
-        QCOMPARE(page->width(), 320.0);
-        QCOMPARE(harness.text("tagLine"), "Your website, at a glance.");
-        QCOMPARE(harness.text("connectButton"), "Connect website");
+        EXPECT_PAGE(harness, {{"tagLine", "Your website, at a glance."}, {"connectButton", "Connect website"}});
         harness.screenshots(QStringLiteral("empty-state"));
-
         harness.click(QStringLiteral("connectButton"));
         QCOMPARE(connect.size(), 1);
         harness.click(QStringLiteral("settingsButton"));
@@ -66,21 +50,14 @@ private slots:
     void websiteWithoutSnapshot()
     {
         PageHarness harness;
-        const Website site = testWebsite("shop.example.org", "Shop", "https://stats.example.org/shop");
-        harness.startStore(stateWith({site}, site.id));
-        harness.load(QStringLiteral("DashboardView.qml"));
-
-        QCOMPARE(harness.text("websiteMenuLabel"), "shop.example.org");
-        QVERIFY(!harness.shown("demoBadge"));
-        QCOMPARE(harness.text("liveValue"), "—");
-        QCOMPARE(harness.item("value", harness.item("visitorsToday"))->property("text"), "—");
-        QCOMPARE(harness.item("value", harness.item("pageViewsToday"))->property("text"), "—");
-        QVERIFY(!harness.shown("chartBlock"));
-        QVERIFY(!harness.shown("failureBanner"));
-        QCOMPARE(harness.text("statusText"), "Not updated yet");
+        const Website shop = testWebsite("shop.example.org", "Shop", "https://stats.example.org/shop");
+        harness.open(QStringLiteral("DashboardView.qml"), withWebsites({shop}));
         // Without a snapshot nobody has seen the tracking script yet.
-        QVERIFY(harness.shown("trackingSnippet"));
-        QCOMPARE(harness.item("snippetText")->property("text").toString(), trackingSnippet(site.id, defaultBaseURL()));
+        const QString snippet = trackingSnippet(shop.id, defaultBaseURL());
+        EXPECT_PAGE(harness, {{"websiteMenuLabel", "shop.example.org"}, {"demoBadge", hidden}, {"liveValue", "—"},
+                              {"visitorsToday/value", "—"}, {"pageViewsToday/value", "—"}, {"chartBlock", hidden},
+                              {"failureBanner", hidden}, {"statusText", "Not updated yet"},
+                              {"trackingSnippet", visible}, {"snippetText", snippet}});
         harness.screenshots(QStringLiteral("dashboard-no-snapshot"));
 
         BrowserStandIn browser;
@@ -88,23 +65,13 @@ private slots:
         harness.click(QStringLiteral("openDashboardButton"));
         QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
         QCOMPARE(browser.opened, QList<QUrl>{QUrl(QStringLiteral("https://stats.example.org/shop"))});
-    }
 
-    void snippetCopiesAndStartsOverWithTheSection()
-    {
-        PageHarness harness;
-        const Website site = testWebsite("shop.example.org");
-        harness.startStore(stateWith({site}, site.id));
-        harness.load(QStringLiteral("DashboardView.qml"));
-
+        // Copy says so until the section is left.
         QGuiApplication::clipboard()->setText(QStringLiteral("something copied earlier"));
         QCOMPARE(harness.text("copySnippetButton"), "Copy");
         harness.click(QStringLiteral("copySnippetButton"));
-        QCOMPARE(QGuiApplication::clipboard()->text(), trackingSnippet(site.id, defaultBaseURL()));
+        QCOMPARE(QGuiApplication::clipboard()->text(), snippet);
         QCOMPARE(harness.text("copySnippetButton"), "Copied");
-        harness.click(QStringLiteral("copySnippetButton"));
-        QCOMPARE(harness.text("copySnippetButton"), "Copied");
-
         harness.click(QStringLiteral("segment:recent"));
         QVERIFY(!harness.shown("trackingSnippet"));
         harness.click(QStringLiteral("segment:overview"));
@@ -114,19 +81,12 @@ private slots:
     void websiteWithSnapshot()
     {
         PageHarness harness;
-        const Website site = testWebsite("blog.example.org");
-        harness.startStore(stateWith({site}, site.id));
-        harness.load(QStringLiteral("DashboardView.qml"));
+        harness.open(QStringLiteral("DashboardView.qml"), withWebsites({site}));
         const AnalyticsSnapshot snapshot = testSnapshot();
-        harness.refreshWith(snapshot);
-
-        QCOMPARE(harness.text("liveValue"), "1,234");
-        QCOMPARE(harness.item("value", harness.item("visitorsToday"))->property("text"), "5,678");
-        QCOMPARE(harness.item("value", harness.item("pageViewsToday"))->property("text"), "12,345");
-        QCOMPARE(harness.text("statusText"), "Updated " + updatedTimeText(snapshot.refreshedAt));
-        QVERIFY(!harness.shown("trackingSnippet"));
-        QVERIFY(!harness.shown("openDashboardButton"));
-        QVERIFY(harness.shown("activityChart"));
+        harness.refresh(snapshot);
+        EXPECT_PAGE(harness, {{"liveValue", "1,234"}, {"visitorsToday/value", "5,678"}, {"pageViewsToday/value", "12,345"},
+                              {"statusText", "Updated " + updatedTimeText(snapshot.refreshedAt)},
+                              {"trackingSnippet", hidden}, {"openDashboardButton", hidden}, {"chartReadout", hidden}});
 
         // One bar per hour; the busiest fills the height, an hour without visitors keeps 1 px.
         const QList<QQuickItem *> bars = harness.items(QStringLiteral("barFill"));
@@ -136,56 +96,33 @@ private slots:
         QCOMPARE(bars[9]->height(), 31.0 / 52 * 80);
 
         // Pointing at a bar reads out its hour; moving straight to the next keeps a read-out.
-        QVERIFY(!harness.shown("chartReadout"));
         harness.hover(bars[18]->parentItem());
         QCOMPARE(harness.text("chartReadout"), hourReadout((*snapshot.hourlyVisitors)[18]));
         harness.screenshots(QStringLiteral("dashboard-snapshot"));
         harness.hover(bars[19]->parentItem());
         QCOMPARE(harness.text("chartReadout"), hourReadout((*snapshot.hourlyVisitors)[19]));
-        harness.hoverAway();
+        harness.hover();
         QVERIFY(!harness.shown("chartReadout"));
-    }
-
-    void snapshotFromYesterdayAndWithoutHours()
-    {
-        PageHarness harness;
-        const Website site = testWebsite("blog.example.org");
-        AnalyticsSnapshot snapshot = testSnapshot();
-        snapshot.refreshedAt = Instant::now().addingSeconds(-26 * 3600);
-        snapshot.hourlyVisitors = QList<HourlyVisitorCount>();
-        harness.startStore(stateWith({site}, site.id, {{site.id, snapshot}}));
-        harness.load(QStringLiteral("DashboardView.qml"));
-
-        QCOMPARE(harness.text("statusText"), "Updated " + updatedTimeText(snapshot.refreshedAt));
-        QVERIFY(harness.text("statusText").size() > QStringLiteral("Updated 10:00 PM").size());
-        QVERIFY(!harness.shown("chartBlock"));
     }
 
     void failureOverStaleFigures()
     {
         PageHarness harness;
-        const Website site = testWebsite("blog.example.org");
-        harness.startStore(stateWith({site}, site.id));
-        harness.load(QStringLiteral("DashboardView.qml"));
+        harness.open(QStringLiteral("DashboardView.qml"), withWebsites({site}));
         const AnalyticsSnapshot snapshot = testSnapshot();
-        harness.refreshWith(snapshot);
-        harness.refreshFailing(AnalyticsFailure::offline);
-
-        QCOMPARE(harness.text("liveValue"), "1,234");
-        QVERIFY(harness.shown("failureBanner"));
-        QCOMPARE(harness.text("failureMessage"), AnalyticsFailures::message(AnalyticsFailure::offline));
-        QCOMPARE(harness.text("retryButton"), "Retry");
-        QCOMPARE(harness.text("statusText"),
-                 "Updated " + updatedTimeText(snapshot.refreshedAt) + QStringLiteral(" · Out of date"));
+        harness.refresh(snapshot);
+        harness.refresh(AnalyticsFailure::offline);
+        EXPECT_PAGE(harness, {{"liveValue", "1,234"}, {"failureBanner", visible},
+                              {"failureMessage", AnalyticsFailures::message(AnalyticsFailure::offline)},
+                              {"retryButton", "Retry"},
+                              {"statusText", "Updated " + updatedTimeText(snapshot.refreshedAt) + " · Out of date"}});
         harness.screenshots(QStringLiteral("dashboard-stale"));
 
         // Retry refreshes; meanwhile the refresh button spins and cannot be pressed, Retry can.
         const qsizetype fetches = harness.provider->fetches.size();
         harness.click(QStringLiteral("retryButton"));
-        QCOMPARE(harness.provider->fetches.size(), fetches + 1);
         QVERIFY(!harness.item("refreshButton")->isEnabled());
         QVERIFY(harness.item("refreshButton")->property("busy").toBool());
-        QVERIFY(harness.item("retryButton")->isEnabled());
         harness.screenshots(QStringLiteral("dashboard-refreshing"));
         harness.click(QStringLiteral("refreshButton"));
         QCOMPARE(harness.provider->fetches.size(), fetches + 1);
@@ -195,33 +132,22 @@ private slots:
         harness.provider->succeed(int(fetches + 1), snapshot);
         settle();
         QVERIFY(!harness.shown("failureBanner"));
-        QVERIFY(harness.item("refreshButton")->isEnabled());
         harness.click(QStringLiteral("refreshButton"));
         QCOMPARE(harness.provider->fetches.size(), fetches + 3);
     }
 
-    void failureWithoutFigures()
+    void failureWithoutFiguresAndCancelledRefresh()
     {
         PageHarness harness;
-        const Website site = testWebsite("blog.example.org");
-        harness.startStore(stateWith({site}, site.id));
-        harness.load(QStringLiteral("DashboardView.qml"));
-        harness.refreshFailing(AnalyticsFailure::invalidCredentials);
-
-        QCOMPARE(harness.text("failureMessage"), AnalyticsFailures::message(AnalyticsFailure::invalidCredentials));
-        QCOMPARE(harness.text("statusText"), "");
+        harness.open(QStringLiteral("DashboardView.qml"), withWebsites({site}));
+        harness.refresh(AnalyticsFailure::invalidCredentials);
+        EXPECT_PAGE(harness, {{"failureMessage", AnalyticsFailures::message(AnalyticsFailure::invalidCredentials)},
+                              {"statusText", ""}});
         harness.screenshots(QStringLiteral("dashboard-failure"));
-    }
 
-    void cancelledRefreshShowsNoBanner()
-    {
-        PageHarness harness;
-        const Website site = testWebsite("blog.example.org");
-        harness.startStore(stateWith({site}, site.id));
-        harness.load(QStringLiteral("DashboardView.qml"));
-        harness.refreshWith(testSnapshot());
-        harness.refreshFailing(AnalyticsFailure::cancelled);
-
+        // A cancelled refresh is no failure: no banner, and the figures are not out of date.
+        harness.refresh(testSnapshot());
+        harness.refresh(AnalyticsFailure::cancelled);
         QVERIFY(!harness.shown("failureBanner"));
         QVERIFY(!harness.text("statusText").endsWith(QStringLiteral("Out of date")));
     }
@@ -230,116 +156,79 @@ private slots:
     {
         PageHarness harness;
         harness.startStore({}, true);
-        QCOMPARE(harness.store->websites().size(), 1);
         harness.load(QStringLiteral("DashboardView.qml"));
         AnalyticsSnapshot demo = ExampleWebsite::exampleSnapshot(Instant::now());
         demo.trackingInstalled = false;
-        harness.refreshWith(demo);
-
-        QCOMPARE(harness.text("websiteMenuLabel"), QString::fromUtf16(ExampleWebsite::domain));
-        QVERIFY(harness.shown("demoBadge"));
-        QCOMPARE(harness.text("demoBadge"), "Demo");
-        QVERIFY(!harness.shown("trackingSnippet"));
+        harness.refresh(demo);
+        EXPECT_PAGE(harness, {{"websiteMenuLabel", QString::fromUtf16(ExampleWebsite::domain)}, {"demoBadge", visible},
+                              {"demoBadge", "Demo"}, {"trackingSnippet", hidden}});
         harness.screenshots(QStringLiteral("dashboard-example"));
     }
 
     void recentActivity()
     {
         PageHarness harness;
-        const Website site = testWebsite("blog.example.org");
         const Website quiet = testWebsite("quiet.example.org");
         AnalyticsSnapshot snapshot = testSnapshot();
-        for (int i = 0; i < 10; ++i)
-            snapshot.recentVisitors.append({QStringLiteral("extra%1").arg(i), "FR", "", {}, {}, 10, snapshot.refreshedAt});
-        harness.startStore(stateWith({site, quiet}, site.id, {{site.id, snapshot}}));
-        harness.load(QStringLiteral("DashboardView.qml"));
+        for (int i = 0; i < 7; ++i)
+            snapshot.recentVisitors.append({"extra", "FR", QString::number(i), {}, {}, 10, snapshot.refreshedAt});
+        harness.open(QStringLiteral("DashboardView.qml"), withWebsites({site, quiet}, {{site.id, snapshot}}));
         harness.click(QStringLiteral("segment:recent"));
 
-        // Six countries with visitors in delivered order; the zero between them does not count.
+        // Six of the seven countries with visitors, in delivered order; the zero and the negative
+        // count between them do not count.
         QStringList countries;
         for (QQuickItem *label : harness.items(QStringLiteral("countryLabel")))
-            countries.append(label->property("text").toString());
-        QCOMPARE(countries.size(), 6);
-        QVERIFY(countries[0].endsWith(QStringLiteral("  Germany")));
-        QVERIFY(countries[1].endsWith(QStringLiteral("  United States")));
-        QVERIFY(countries[2].endsWith(QStringLiteral("  France")));
-        QVERIFY(countries[5].endsWith(QStringLiteral("  Sweden")));
-        QCOMPARE(harness.items(QStringLiteral("countryVisitors")).first()->property("text"), "120");
+            countries.append(label->property("text").toString().section(QStringLiteral("  "), 1));
+        QCOMPARE(countries, (QStringList{"Germany", "United States", "France", "Netherlands", "Kosovo", "Sweden"}));
+        QCOMPARE(harness.text("countryVisitors"), "120");
 
-        // Eight visitors of thirteen, each summed up on its lines.
+        // The first eight of ten visitors, each summed up on its lines.
         const QList<QQuickItem *> entries = harness.items(QStringLiteral("visitorEntry"));
         QCOMPARE(entries.size(), 8);
-        auto line = [&](int entry, const char *name) {
-            return harness.item(name, entries[entry])->property("text").toString();
-        };
+        auto line = [&](int entry, const char *name) { return harness.text(name, entries[entry]); };
         QCOMPARE(line(0, "visitorCountry"), "Germany");
         QCOMPARE(line(0, "visitorDuration"), "1h 1m");
         QCOMPARE(line(0, "visitorSummary"), "google.com → /pricing +2");
         QCOMPARE(line(0, "visitorClicks"), "Clicked Start trial, Docs, Pricing");
-        QCOMPARE(line(1, "visitorSummary"), "Direct → /");
         QVERIFY(!harness.item("visitorClicks", entries[1])->isVisible());
-        QCOMPARE(line(2, "visitorCountry"), "Unknown");
-        QCOMPARE(line(2, "visitorDuration"), "2h");
-        QCOMPARE(line(2, "visitorSummary"), "newsletter");
+        QCOMPARE(line(7, "visitorSummary"), "4");
         QVERIFY(!harness.shown("noRecentActivity"));
         harness.screenshots(QStringLiteral("dashboard-recent"));
 
-        // Another website without a snapshot: nothing to tell yet.
-        harness.store->selectWebsite(quiet.id);
-        settle();
-        QVERIFY(harness.shown("noRecentActivity"));
-        QCOMPARE(harness.text("noRecentActivity"), "No recent activity yet.");
-        QVERIFY(!harness.shown("countriesBlock"));
-        QVERIFY(!harness.shown("visitorsBlock"));
-        harness.screenshots(QStringLiteral("dashboard-recent-empty"));
-    }
-
-    void websiteMenuSwitchesTheSelection()
-    {
-        PageHarness harness;
-        const Website first = testWebsite("first.example.org");
-        const Website second = testWebsite("second.example.org");
-        harness.startStore(stateWith({first, second}, first.id));
-        harness.load(QStringLiteral("DashboardView.qml"));
-
+        // The menu offers both websites; the other one has no snapshot, so nothing to tell yet.
         harness.click(QStringLiteral("websiteMenu"));
-        const QList<QQuickItem *> menuItems = harness.items(QStringLiteral("websiteMenuItem"), harness.window->contentItem());
-        QCOMPARE(menuItems.size(), 2);
-        QCOMPARE(menuItems[0]->property("text"), "first.example.org");
-        QVERIFY(menuItems[0]->property("selected").toBool());
-        QVERIFY(!menuItems[1]->property("selected").toBool());
+        const QList<QQuickItem *> menu = harness.items(QStringLiteral("websiteMenuItem"), harness.window->contentItem());
+        QCOMPARE(menu.size(), 2);
+        QCOMPARE(menu[0]->property("text"), "blog.example.org");
+        QVERIFY(menu[0]->property("selected").toBool());
+        QVERIFY(!menu[1]->property("selected").toBool());
         harness.screenshots(QStringLiteral("dashboard-website-menu"));
-
-        harness.click(menuItems[1]);
-        QCOMPARE(harness.store->selectedWebsiteID(), std::optional(second.id));
-        QCOMPARE(harness.text("websiteMenuLabel"), "second.example.org");
+        harness.click(menu[1]);
+        QCOMPARE(harness.store->selectedWebsiteID(), std::optional(quiet.id));
+        EXPECT_PAGE(harness, {{"websiteMenuLabel", "quiet.example.org"}, {"noRecentActivity", visible},
+                              {"noRecentActivity", "No recent activity yet."}, {"countriesBlock", hidden},
+                              {"visitorsBlock", hidden}});
+        harness.screenshots(QStringLiteral("dashboard-recent-empty"));
     }
 
     void keyboardReachesTheControlsAndLeavesEscape()
     {
         PageHarness harness;
-        const Website site = testWebsite("blog.example.org", {}, "https://stats.example.org");
-        harness.startStore(stateWith({site}, site.id, {{site.id, testSnapshot()}}));
-        harness.load(QStringLiteral("DashboardView.qml"));
+        const Website linked = testWebsite("blog.example.org", {}, "https://stats.example.org");
+        // A stored snapshot without hours: no chart.
+        AnalyticsSnapshot snapshot = testSnapshot();
+        snapshot.hourlyVisitors = QList<HourlyVisitorCount>();
+        harness.open(QStringLiteral("DashboardView.qml"), withWebsites({linked}, {{linked.id, snapshot}}));
+        QVERIFY(!harness.shown("chartBlock"));
 
-        QStringList order;
-        harness.item("websiteMenu")->forceActiveFocus(Qt::TabFocusReason);
-        for (int step = 0; step < 5; ++step) {
-            order.append(harness.window->activeFocusItem()->objectName());
-            harness.key(Qt::Key_Tab);
-        }
-        QCOMPARE(order, (QStringList{"websiteMenu", "settingsButton", "sectionSwitch", "refreshButton",
-                                     "openDashboardButton"}));
-
+        QCOMPARE(harness.tabOrder(QStringLiteral("websiteMenu"), 5),
+                 (QStringList{"websiteMenu", "settingsButton", "sectionSwitch", "refreshButton", "openDashboardButton"}));
         // The section switch moves with the arrow keys.
         harness.item("sectionSwitch")->forceActiveFocus(Qt::TabFocusReason);
         harness.key(Qt::Key_Right);
         QVERIFY(harness.shown("recentActivity"));
-
-        // The panel closes on Escape: no page takes it for itself.
-        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-        QGuiApplication::sendEvent(harness.window.get(), &escape);
-        QVERIFY(!escape.isAccepted());
+        QVERIFY(!harness.takesEscape());
     }
 };
 

@@ -7,8 +7,8 @@ target_compile_definitions(views_favicon PRIVATE ORVELA_TEST_TLS_DIR="${CMAKE_CU
 foreach(page Dashboard Settings Editor)
   string(TOLOWER ${page} name)
   orvela_test(views_pages_${name}
-              SOURCES ${CMAKE_CURRENT_LIST_DIR}/${page}PageTest.cpp ${CMAKE_CURRENT_LIST_DIR}/PageHarness.cpp
-                      ${CMAKE_CURRENT_LIST_DIR}/PageHarness.h ${CMAKE_SOURCE_DIR}/tests/store/StoreFakes.h
+              SOURCES ${CMAKE_CURRENT_LIST_DIR}/${page}PageTest.cpp ${CMAKE_CURRENT_LIST_DIR}/PageHarness.h
+                      ${CMAKE_SOURCE_DIR}/tests/store/StoreFakes.h
               LIBS orvela_views orvela_icons)
   target_include_directories(views_pages_${name} PRIVATE ${CMAKE_CURRENT_LIST_DIR} ${CMAKE_SOURCE_DIR}/tests/store)
   target_compile_definitions(views_pages_${name} PRIVATE ORVELA_SCREENSHOT_DIR="${CMAKE_BINARY_DIR}/screenshots")
