@@ -40,43 +40,36 @@ class ServerCommandTest : public QObject
     Q_OBJECT
 
 private slots:
-    void serveOptions()
+    void serveOptionsAndMistakes()
     {
-        const auto command = parsed({"serve", "--listen", "[::1]:9000", "--data", "/srv/o", "--trust-proxy",
-                                     "--geoip", "/x.mmdb", "--retain-days", "7"});
-        const auto &serve = std::get<CommandLine::Serve>(command);
+        const auto serve = std::get<CommandLine::Serve>(parsed({"serve", "--listen", "[::1]:9000", "--data", "/srv/o",
+                                                                "--trust-proxy", "--geoip", "/x.mmdb", "--retain-days", "7"}));
         QCOMPARE(serve.host, std::string("::1"));
         QCOMPARE(serve.port, 9000);
         QCOMPARE(serve.dataFolder, QStringLiteral("/srv/o"));
         QVERIFY(serve.trustProxy);
         QCOMPARE(serve.geoIpFile, QStringLiteral("/x.mmdb"));
         QCOMPARE(serve.retainDays, 7);
-
         const auto defaults = std::get<CommandLine::Serve>(parsed({"serve"}));
-        QCOMPARE(defaults.host, std::string("127.0.0.1"));
+        QCOMPARE(defaults.host, std::string("127.0.0.1"));  // not reachable from elsewhere unless asked
         QCOMPARE(defaults.port, 8787);
         QCOMPARE(defaults.dataFolder, QStringLiteral("/default"));
+        for (const QStringList &help : {QStringList{"serve", "--help"}, QStringList{"token", "revoke", "--help"}, QStringList{"--help"}})
+            QVERIFY(std::holds_alternative<CommandLine::Help>(parsed(help)));
 
-        QVERIFY(std::holds_alternative<CommandLine::Help>(parsed({"serve", "--help"})));
-        QVERIFY(std::holds_alternative<CommandLine::Help>(parsed({"token", "revoke", "--help"})));
-        QVERIFY(std::holds_alternative<CommandLine::Help>(parsed({"--help"})));
-    }
-
-    void mistakesAreNamed()
-    {
-        QVERIFY(mistakeOf({}).contains("a command is needed"));
-        QVERIFY(mistakeOf({"serve", "--port", "80"}).contains("unknown option for serve: --port"));
-        QVERIFY(mistakeOf({"serve", "--listen", "8787"}).contains("--listen needs HOST:PORT"));
-        QVERIFY(mistakeOf({"serve", "--listen", "::1:8787"}).contains("--listen needs HOST:PORT"));
-        QVERIFY(mistakeOf({"serve", "--listen", "127.0.0.1:99999"}).contains("--listen needs HOST:PORT"));
-        QVERIFY(mistakeOf({"serve", "--retain-days", "0"}).contains("--retain-days"));
-        QVERIFY(mistakeOf({"serve", "--data"}).contains("--data needs a folder"));
-        QVERIFY(mistakeOf({"token"}).contains("create, list or revoke"));
-        QVERIFY(mistakeOf({"token", "revoke"}).contains("one hash prefix"));
-        QVERIFY(mistakeOf({"token", "revoke", "xyz1"}).contains("hexadecimal"));
-        QVERIFY(mistakeOf({"token", "make"}).contains("unknown token action: make"));
-        QVERIFY(mistakeOf({"stats"}).contains("unknown command: stats"));
-        QVERIFY(mistakeOf({"serve", "--bogus"}).contains("Try 'orvela-server serve --help'"));
+        const std::pair<QStringList, const char *> mistakes[] = {
+            {{}, "a command is needed"},
+            {{"serve", "--port", "80"}, "unknown option for serve: --port"},
+            {{"serve", "--bogus"}, "Try 'orvela-server serve --help'"},
+            {{"serve", "--listen", "8787"}, "--listen needs HOST:PORT"},
+            {{"serve", "--listen", "::1:8787"}, "--listen needs HOST:PORT"},
+            {{"serve", "--listen", "127.0.0.1:99999"}, "--listen needs HOST:PORT"},
+            {{"serve", "--retain-days", "0"}, "--retain-days"}, {{"serve", "--data"}, "--data needs a folder"},
+            {{"token"}, "create, list or revoke"}, {{"token", "revoke"}, "one hash prefix"},
+            {{"token", "revoke", "xyz1"}, "hexadecimal"}, {{"token", "make"}, "unknown token action: make"},
+            {{"stats"}, "unknown command: stats"}};
+        for (const auto &[arguments, text] : mistakes)
+            QVERIFY2(mistakeOf(arguments).contains(QLatin1String(text)), qPrintable(arguments.join(u' ')));
     }
 
     void tokenCommands()

@@ -20,24 +20,56 @@ inline qint64 utc(const char *iso)
     return qint64(Instant::fromIso8601(QString::fromLatin1(iso))->unixSeconds());
 }
 
+inline httplib::Headers bearer(const QString &token)
+{
+    return {{"Authorization", "Bearer " + token.toStdString()}};
+}
+
+inline QByteArray bodyOf(const httplib::Result &result)
+{
+    return result ? QByteArray::fromStdString(result->body) : QByteArray();
+}
+
+inline int statusOf(const httplib::Result &result)
+{
+    return result ? result->status : -1;
+}
+
+// An account state that lists one website.
+inline std::string stateWith(const std::string &id, const QString &name = {}, const char *domain = "shop.example.net")
+{
+    return "{\"websites\":[{\"id\":\"" + id + "\",\"displayName\":\"" + name.toStdString() + "\",\"domain\":\"" +
+           domain + "\"}],\"refreshInterval\":60}";
+}
+
 struct RunningServer {
     QTemporaryDir folder;
     std::shared_ptr<std::atomic<qint64>> now;
     std::unique_ptr<SqliteStorage> storage;
     std::unique_ptr<HttpService> service;
+    HttpService::Options options;
     int port = 0;
 
-    explicit RunningServer(qint64 start, HttpService::Options options = {})
-        : now(std::make_shared<std::atomic<qint64>>(start))
+    explicit RunningServer(qint64 start, HttpService::Options withOptions = {})
+        : now(std::make_shared<std::atomic<qint64>>(start)), options(withOptions)
     {
         storage = std::make_unique<SqliteStorage>(folder.path());
         options.threads = 16;
+        restart();
+    }
+
+    ~RunningServer() { service->stop(); }
+
+    // A new service over the same database, on a new port.
+    void restart()
+    {
+        if (service)
+            service->stop();
+        service.reset();
         service = std::make_unique<HttpService>(*storage, [clock = now] { return clock->load(); }, options);
         port = service->bind("127.0.0.1", 0);
         service->start();
     }
-
-    ~RunningServer() { service->stop(); }
 
     QString createToken()
     {
@@ -55,20 +87,10 @@ struct RunningServer {
         return client;
     }
 
+    httplib::Result put(const QString &token, const std::string &state) const
+    {
+        return client()->Put("/v1/state", bearer(token), state, "application/json");
+    }
+
     QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port)); }
 };
-
-inline httplib::Headers bearer(const QString &token)
-{
-    return {{"Authorization", "Bearer " + token.toStdString()}};
-}
-
-inline QByteArray bodyOf(const httplib::Result &result)
-{
-    return result ? QByteArray::fromStdString(result->body) : QByteArray();
-}
-
-inline int statusOf(const httplib::Result &result)
-{
-    return result ? result->status : -1;
-}
