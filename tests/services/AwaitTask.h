@@ -14,15 +14,14 @@ struct Outcome {
     template <typename E>
     std::optional<E> errorAs() const
     {
-        if (!error)
-            return std::nullopt;
         try {
-            std::rethrow_exception(error);
+            if (error)
+                std::rethrow_exception(error);
         } catch (const E &e) {
             return e;
         } catch (...) {
-            return std::nullopt;
         }
+        return std::nullopt;
     }
 };
 
@@ -31,8 +30,7 @@ QCoro::Task<Outcome<T>> captured(QCoro::Task<T> task)
 {
     Outcome<T> outcome;
     try {
-        T value = co_await task;
-        outcome.value = std::move(value);
+        outcome.value = co_await task;
     } catch (...) {
         outcome.error = std::current_exception();
     }

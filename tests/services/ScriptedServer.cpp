@@ -1,18 +1,18 @@
 #include "ScriptedServer.h"
 
-#include <QTcpServer>
-#include <csignal>
 #include <condition_variable>
+#include <csignal>
 #include <deque>
 #include <httplib.h>
 #include <mutex>
 #include <thread>
 
+using namespace std::chrono_literals;
+
 struct ScriptedServer::State {
     httplib::Server server;
     std::thread thread;
     int port = 0;
-
     mutable std::mutex mutex;
     mutable std::condition_variable changed;
     std::deque<Reply> script;
@@ -23,44 +23,16 @@ struct ScriptedServer::State {
     void answer(const httplib::Request &request, httplib::Response &response);
 };
 
-namespace {
-
-QByteArray bytes(const std::string &text)
-{
-    return QByteArray(text.data(), qsizetype(text.size()));
-}
-
-}  // namespace
-
-bool ScriptedServer::Request::hasHeader(const QByteArray &name) const
-{
-    for (const auto &[key, value] : headers)
-        if (key.compare(name, Qt::CaseInsensitive) == 0)
-            return true;
-    return false;
-}
-
-QByteArray ScriptedServer::Request::header(const QByteArray &name) const
-{
-    for (const auto &[key, value] : headers)
-        if (key.compare(name, Qt::CaseInsensitive) == 0)
-            return value;
-    return {};
-}
-
 void ScriptedServer::State::answer(const httplib::Request &request, httplib::Response &response)
 {
-    Request recorded;
-    recorded.method = bytes(request.method);
-    recorded.path = QString::fromStdString(request.path);
-    const QByteArray target = bytes(request.target);
-    if (const auto mark = target.indexOf('?'); mark >= 0)
-        recorded.query = QUrlQuery(QString::fromUtf8(target.mid(mark + 1)));
+    Request recorded{QByteArray::fromStdString(request.method), QString::fromStdString(request.path)};
+    if (const auto mark = request.target.find('?'); mark != std::string::npos)
+        recorded.query = QUrlQuery(QString::fromStdString(request.target.substr(mark + 1)));
     for (const auto &[key, value] : request.headers)
-        recorded.headers.append({bytes(key), bytes(value)});
-    recorded.body = bytes(request.body);
+        recorded.headers.insert(QByteArray::fromStdString(key).toLower(), QByteArray::fromStdString(value));
+    recorded.body = QByteArray::fromStdString(request.body);
 
-    Reply reply{500, "no scripted reply", "text/plain"};
+    Reply reply{500, "no scripted reply"};
     {
         std::unique_lock lock(mutex);
         requests.append(recorded);
@@ -73,45 +45,35 @@ void ScriptedServer::State::answer(const httplib::Request &request, httplib::Res
     }
 
     response.status = reply.status;
-    for (const auto &[name, value] : reply.headers)
-        response.set_header(name.toStdString(), value.toStdString());
-    const auto type = reply.contentType.toStdString();
-    const auto body = std::make_shared<QByteArray>(reply.body);
-    switch (reply.delivery) {
-    case Reply::Delivery::complete:
-        response.set_content(body->toStdString(), type);
-        break;
-    case Reply::Delivery::dropMidway:
-        response.set_content_provider(size_t(body->size()), type,
-                                      [body](size_t offset, size_t, httplib::DataSink &sink) {
-                                          if (offset > 0)
-                                              return false;  // closes the connection short of the length
-                                          return sink.write(body->constData(), size_t(body->size() / 2));
-                                      });
-        break;
-    case Reply::Delivery::stall:
-        // Gives up after a few seconds, so that a client that never leaves fails its test instead of hanging it.
-        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        response.set_chunked_content_provider(type, [this, body, giveUp, sent = false](size_t, httplib::DataSink &sink) mutable {
-            if (!sent) {
-                sent = true;
-                return sink.write(body->constData(), size_t(body->size()));
-            }
-            std::unique_lock lock(mutex);
-            if (changed.wait_for(lock, std::chrono::milliseconds(10), [this] { return stopping; })
-                || std::chrono::steady_clock::now() > giveUp)
-                return false;
-            lock.unlock();
-            // A write to a connection the client closed fails, at the latest the second time.
-            if (!sink.write(" ", 1)) {
-                lock.lock();
-                ++clientsLeft;
-                changed.notify_all();
-                return false;
-            }
-            return true;
+    if (!reply.location.isEmpty())
+        response.set_header("Location", reply.location.toEncoded().toStdString());
+    // With a parameter, so that the server never compresses: a compressed stream would hold
+    // back the bytes of a stalled reply.
+    const char *type = "application/json; charset=utf-8";
+    const auto body = std::make_shared<std::string>(reply.body.toStdString());
+    if (reply.delivery == Delivery::complete) {
+        response.set_content(*body, type);
+    } else if (reply.delivery == Delivery::dropMidway) {
+        response.set_content_provider(body->size(), type, [body](size_t offset, size_t, httplib::DataSink &sink) {
+            // Closes the connection short of the announced length.
+            return offset == 0 && sink.write(body->data(), body->size() / 2);
         });
-        break;
+    } else {
+        // Gives up after a few seconds, so that a client that never leaves fails its test instead of hanging it.
+        const auto giveUp = std::chrono::steady_clock::now() + 5s;
+        response.set_chunked_content_provider(type, [this, body, giveUp, sent = false](size_t, httplib::DataSink &sink) mutable {
+            if (!std::exchange(sent, true))
+                return sink.write(body->data(), body->size());
+            std::unique_lock lock(mutex);
+            if (changed.wait_for(lock, 10ms, [this] { return stopping; }) || std::chrono::steady_clock::now() > giveUp)
+                return false;
+            // A write to a connection the client closed fails, at the latest the second time.
+            if (sink.write(" ", 1))
+                return true;
+            ++clientsLeft;
+            changed.notify_all();
+            return false;
+        });
     }
 }
 
@@ -120,21 +82,17 @@ ScriptedServer::ScriptedServer()
 {
     // A client that leaves mid-reply must not kill the test with SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
-    m_state->server.set_tcp_nodelay(true);
+    auto &server = m_state->server;
+    server.set_tcp_nodelay(true);
     // One request per connection, so stopping never waits for an idle client.
-    m_state->server.set_keep_alive_max_count(1);
-    const auto handler = [state = m_state.get()](const httplib::Request &request, httplib::Response &response) {
-        state->answer(request, response);
-    };
-    m_state->server.Get(".*", handler);
-    m_state->server.Put(".*", handler);
-    m_state->server.Post(".*", handler);
-    m_state->server.Delete(".*", handler);
-    m_state->port = m_state->server.bind_to_any_port("127.0.0.1");
-    m_state->thread = std::thread([state = m_state.get()] { state->server.listen_after_bind(); });
+    server.set_keep_alive_max_count(1);
+    const auto handler = [state = m_state.get()](const auto &request, auto &response) { state->answer(request, response); };
+    server.Get(".*", handler).Put(".*", handler).Post(".*", handler).Delete(".*", handler);
+    m_state->port = server.bind_to_any_port("127.0.0.1");
+    m_state->thread = std::thread([&server] { server.listen_after_bind(); });
     // stop() does nothing to a server that is not running yet.
-    while (!m_state->server.is_running())
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (!server.is_running())
+        std::this_thread::sleep_for(1ms);
 }
 
 ScriptedServer::~ScriptedServer()
@@ -168,14 +126,8 @@ QList<ScriptedServer::Request> ScriptedServer::requests() const
 bool ScriptedServer::waitForClientToLeave(std::chrono::milliseconds timeout) const
 {
     std::unique_lock lock(m_state->mutex);
-    return m_state->changed.wait_for(lock, timeout, [this] { return m_state->clientsLeft > 0; });
-}
-
-quint16 closedLoopbackPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
+    if (!m_state->changed.wait_for(lock, timeout, [this] { return m_state->clientsLeft > 0; }))
+        return false;
+    --m_state->clientsLeft;
+    return true;
 }

@@ -1,8 +1,7 @@
 #pragma once
 
 #include <QByteArray>
-#include <QList>
-#include <QPair>
+#include <QMap>
 #include <QString>
 #include <QUrl>
 #include <QUrlQuery>
@@ -18,51 +17,39 @@ public:
         QByteArray method;
         QString path;
         QUrlQuery query;
-        QList<QPair<QByteArray, QByteArray>> headers;
+        QMap<QByteArray, QByteArray> headers;  // names in lower case
         QByteArray body;
 
-        bool hasHeader(const QByteArray &name) const;
-        QByteArray header(const QByteArray &name) const;  // case-insensitive; empty when absent
+        QByteArray header(const QByteArray &name) const { return headers.value(name.toLower()); }
+    };
+
+    enum class Delivery {
+        complete,    // the whole body with its Content-Length
+        dropMidway,  // announces the whole body, sends half of it and closes the connection
+        stall,       // chunked: the body, then a space every 10 ms until the client leaves (5 s at most)
     };
 
     struct Reply {
-        enum class Delivery {
-            complete,    // the whole body with its Content-Length
-            dropMidway,  // announces the whole body, sends half of it and closes the connection
-            stall,       // sends the body, then a space every few milliseconds until the client leaves (5 s at most)
-        };
-
         int status = 200;
         QByteArray body;
-        // With a parameter, so that the server never compresses: a compressed stream would hold
-        // back the bytes of a stalled reply.
-        QByteArray contentType = "application/json; charset=utf-8";
-        QList<QPair<QByteArray, QByteArray>> headers;
         std::chrono::milliseconds delay{0};  // before the status line
         Delivery delivery = Delivery::complete;
+        QUrl location;  // sent as Location when set
 
         static Reply json(int status, const QByteArray &body) { return {status, body}; }
-        static Reply redirect(const QUrl &location)
-        {
-            return {302, {}, "text/plain", {{"Location", location.toEncoded()}}};
-        }
+        static Reply redirect(const QUrl &to) { return {302, {}, {}, Delivery::complete, to}; }
     };
 
     ScriptedServer();
     ~ScriptedServer();
 
-    // http://127.0.0.1:<port>
-    QUrl url() const;
+    QUrl url() const;  // http://127.0.0.1:<port>
     void enqueue(const Reply &reply);
-
     QList<Request> requests() const;
-    // Waits until a stalled reply saw its client close the connection.
+    // Waits until a stalled reply saw its client close the connection; each such client counts once.
     bool waitForClientToLeave(std::chrono::milliseconds timeout) const;
 
 private:
     struct State;
     std::unique_ptr<State> m_state;
 };
-
-// A loopback port on which nothing listens.
-quint16 closedLoopbackPort();
