@@ -30,7 +30,8 @@ install_packages() {
   echo "Installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # With recommends, as on the machines where the tests were seen to pass (fonts, D-Bus tools).
+  apt-get install -y -qq "${missing[@]}"
 }
 
 # The build minifies the tracking script with npm tools (and the road tests drive Chromium from
