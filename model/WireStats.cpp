@@ -1,6 +1,7 @@
 #include "WireStats.h"
 
 #include "Json.h"
+#include "SnapshotRows.h"
 
 #include <QJsonArray>
 #include <algorithm>
@@ -9,55 +10,26 @@ namespace {
 
 using namespace Json;
 
-Instant dateAt(const QJsonObject &object, const QString &key)
-{
-    return toIsoInstant(required(object, key), key);
-}
+constexpr DateForm form = DateForm::iso8601;
 
 WireHour readHour(const QJsonObject &object)
 {
-    return {dateAt(object, QStringLiteral("start")), integerAt(object, QStringLiteral("visitors"))};
-}
-
-WireCountry readCountry(const QJsonObject &object)
-{
-    return {stringAt(object, QStringLiteral("code")), integerAt(object, QStringLiteral("visitors"))};
+    return SnapshotRows::readHour(object, form);
 }
 
 WireRecent readRecent(const QJsonObject &object)
 {
-    WireRecent recent;
-    recent.id = stringAt(object, QStringLiteral("id"));
-    recent.country = stringAt(object, QStringLiteral("country"));
-    recent.referrer = stringAt(object, QStringLiteral("referrer"));
-    recent.pages = toStringList(required(object, QStringLiteral("pages")), QStringLiteral("pages"));
-    recent.clicks = toStringList(required(object, QStringLiteral("clicks")), QStringLiteral("clicks"));
-    recent.seconds = integerAt(object, QStringLiteral("seconds"));
-    recent.lastSeen = dateAt(object, QStringLiteral("lastSeen"));
-    return recent;
+    return SnapshotRows::readRecent(object, form);
 }
 
 QJsonObject writeHour(const WireHour &hour)
 {
-    return {{QStringLiteral("start"), hour.start.toIso8601()}, {QStringLiteral("visitors"), hour.visitors}};
-}
-
-QJsonObject writeCountry(const WireCountry &country)
-{
-    return {{QStringLiteral("code"), country.code}, {QStringLiteral("visitors"), country.visitors}};
+    return SnapshotRows::write(hour, form);
 }
 
 QJsonObject writeRecent(const WireRecent &recent)
 {
-    return {
-        {QStringLiteral("id"), recent.id},
-        {QStringLiteral("country"), recent.country},
-        {QStringLiteral("referrer"), recent.referrer},
-        {QStringLiteral("pages"), stringArray(recent.pages)},
-        {QStringLiteral("clicks"), stringArray(recent.clicks)},
-        {QStringLiteral("seconds"), recent.seconds},
-        {QStringLiteral("lastSeen"), recent.lastSeen.toIso8601()},
-    };
+    return SnapshotRows::write(recent, form);
 }
 
 }  // namespace
@@ -80,7 +52,7 @@ QJsonObject WireStats::toJson() const
     if (visitorsAllTime)
         object.insert(QStringLiteral("visitorsAllTime"), *visitorsAllTime);
     if (countries)
-        object.insert(QStringLiteral("countries"), array(*countries, writeCountry));
+        object.insert(QStringLiteral("countries"), array(*countries, [](const WireCountry &country) { return SnapshotRows::write(country); }));
     if (recent)
         object.insert(QStringLiteral("recent"), array(*recent, writeRecent));
     return object;
@@ -105,7 +77,7 @@ WireStats WireStats::fromJson(const QJsonObject &object)
     stats.visitorsMonth = optionalIntegerAt(object, QStringLiteral("visitorsMonth"));
     stats.visitorsAllTime = optionalIntegerAt(object, QStringLiteral("visitorsAllTime"));
     if (const auto value = optional(object, QStringLiteral("countries")))
-        stats.countries = records<WireCountry>(*value, QStringLiteral("countries"), readCountry);
+        stats.countries = records<WireCountry>(*value, QStringLiteral("countries"), SnapshotRows::readCountry);
     if (const auto value = optional(object, QStringLiteral("recent")))
         stats.recent = records<WireRecent>(*value, QStringLiteral("recent"), readRecent);
     return stats;
