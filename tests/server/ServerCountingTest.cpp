@@ -5,6 +5,7 @@
 #include "WireStats.h"
 
 #include <QtTest>
+#include <algorithm>
 #include <sqlite3.h>
 
 namespace {
@@ -228,7 +229,11 @@ private slots:
                 return sink.write(big.data() + offset, std::min<size_t>(1000, big.size() - offset));
             },
             "text/plain");
-        QVERIFY(statusOf(chunked) == 202 || chunked.error() == httplib::Error::Canceled);
+        // The server answers and closes without reading the rest, so the client may see its
+        // write cut instead of the answer; either way the connection ends and nothing is counted.
+        const auto cut = {httplib::Error::Canceled, httplib::Error::Write, httplib::Error::Read};
+        QVERIFY2(statusOf(chunked) == 202 || std::ranges::find(cut, chunked.error()) != cut.end(),
+                 httplib::to_string(chunked.error()).c_str());
 
         const WireStats figures = stats(0);
         QCOMPARE(figures.pageViewsToday, 6);  // kept, upper, 3 of the burst, later
