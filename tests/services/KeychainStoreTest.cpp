@@ -5,7 +5,6 @@
 #include "KeychainStore.h"
 
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #pragma push_macro("signals")
@@ -31,24 +30,17 @@ const QString timedOut = QStringLiteral("status:%1").arg(G_IO_ERROR_TIMED_OUT);
 QList<QByteArray> storedItems(const QString &service, const QString &account)
 {
     GError *error = nullptr;
-    GList *items = secret_password_search_sync(&itemSchema, SecretSearchFlags(SECRET_SEARCH_ALL | SECRET_SEARCH_LOAD_SECRETS),
-                                               nullptr, &error, "service", service.toUtf8().constData(), "account",
-                                               account.toUtf8().constData(), nullptr);
+    GList *items = secret_password_search_sync(&itemSchema, SECRET_SEARCH_ALL, nullptr, &error, "service",
+                                               service.toUtf8().constData(), "account", account.toUtf8().constData(),
+                                               nullptr);
     QList<QByteArray> secrets;
-    if (error != nullptr) {
+    if (error != nullptr)
         secrets.append("search failed: " + QByteArray(error->message));
-        g_error_free(error);
-    }
+    g_clear_error(&error);
     for (GList *item = items; item != nullptr; item = item->next) {
         SecretValue *value = secret_retrievable_retrieve_secret_sync(SECRET_RETRIEVABLE(item->data), nullptr, nullptr);
-        if (value == nullptr) {
-            secrets.append("unreadable item");
-            continue;
-        }
-        gsize length = 0;
-        const gchar *data = secret_value_get(value, &length);
-        secrets.append(QByteArray(data, qsizetype(length)));
-        secret_value_unref(value);
+        secrets.append(value != nullptr ? secret_value_get_text(value) : "unreadable item");
+        g_clear_pointer(&value, secret_value_unref);
     }
     g_list_free_full(items, g_object_unref);
     return secrets;
@@ -75,11 +67,10 @@ QProcessEnvironment onBus(const QString &address)
     return environment;
 }
 
-// KeychainProbe's result: one "OP OUTCOME ELAPSED_MS" per call, and its stderr.
+// KeychainProbe's result: one "OP OUTCOME ELAPSED_MS" per call, split, and its stderr lines.
 struct ProbeRun {
-    bool finished = false;
     QList<QStringList> calls;
-    QStringList stderrLines;
+    QStringList notices;
 };
 
 ProbeRun runProbe(const QString &busAddress, const QStringList &arguments)
@@ -87,42 +78,30 @@ ProbeRun runProbe(const QString &busAddress, const QStringList &arguments)
     QProcess probe;
     probe.setProcessEnvironment(onBus(busAddress));
     probe.start(QStringLiteral(KEYCHAIN_PROBE), arguments);
+    if (!probe.waitForFinished(6000))
+        probe.kill();  // a call that hung then misses its line
+    probe.waitForFinished();
     ProbeRun run;
-    run.finished = probe.waitForFinished(6000);
-    if (!run.finished) {
-        probe.kill();
-        probe.waitForFinished();
-    }
     for (const QString &line : QString::fromUtf8(probe.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
         run.calls.append(line.split(' '));
-    run.stderrLines = QString::fromUtf8(probe.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
+    run.notices = QString::fromUtf8(probe.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
     return run;
 }
 
 // A session bus on which nothing provides the Secret Service and nothing can be activated.
 struct BareBus {
-    QTemporaryDir dir;
     QProcess daemon;
     QString address;
 
-    bool start()
+    BareBus()
     {
-        QFile config(dir.filePath(QStringLiteral("bus.conf")));
-        if (!config.open(QIODevice::WriteOnly))
-            return false;
-        config.write("<busconfig><type>session</type><listen>unix:path=" + dir.filePath(QStringLiteral("bus")).toUtf8()
-                     + "</listen><policy context=\"default\"><allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
-                       "<allow own=\"*\"/></policy></busconfig>");
-        config.close();
-        daemon.start(QStringLiteral("dbus-daemon"), {"--nofork", "--print-address", "--config-file=" + config.fileName()});
+        daemon.start(QStringLiteral("dbus-daemon"), {"--nofork", "--print-address", "--config-file=" BARE_BUS_CONFIG});
         if (daemon.waitForReadyRead(5000))
             address = QString::fromUtf8(daemon.readLine()).trimmed();
-        return !address.isEmpty();
     }
-
     ~BareBus()
     {
-        daemon.kill();
+        daemon.terminate();  // so that it removes its socket
         daemon.waitForFinished();
     }
 };
@@ -139,6 +118,7 @@ class KeychainStoreTest : public QObject
     Q_OBJECT
 
     QString service;  // a fresh one per test
+    BareBus bus;
 
 private slots:
     void init() { service = QStringLiteral("orvela-test-") + QUuid::createUuid().toString(QUuid::WithoutBraces); }
@@ -154,13 +134,11 @@ private slots:
         REQUIRE_KEYRING();
         KeychainStore store(service, 5s);
         QCOMPARE(store.loadSyncToken(), std::nullopt);
-
         store.saveSyncToken(QStringLiteral("  tok-ÄBC.123\n"));
         QCOMPARE(storedItems(service, tokenAccount), QList<QByteArray>{"tok-\xc3\x84" "BC.123"});
         QCOMPARE(store.loadSyncToken(), QStringLiteral("tok-ÄBC.123"));
         store.saveSyncToken(QStringLiteral("tok-second"));
         QCOMPARE(storedItems(service, tokenAccount), QList<QByteArray>{"tok-second"});
-        QCOMPARE(store.loadSyncToken(), QStringLiteral("tok-second"));
 
         // Written by someone else with surrounding blanks, it still loads trimmed.
         QVERIFY(putRawItem(service, tokenAccount, "\t tok-third \r\n"));
@@ -171,7 +149,6 @@ private slots:
         // A blank token deletes the item; deleting nothing is fine.
         store.saveSyncToken(QStringLiteral(" \n\t"));
         QCOMPARE(storedItems(service, tokenAccount), QList<QByteArray>{});
-        QCOMPARE(store.loadSyncToken(), std::nullopt);
         store.saveSyncToken(QString());
     }
 
@@ -188,7 +165,6 @@ private slots:
         const auto stored = storedItems(service, account);
         QCOMPARE(stored.size(), 1);
         QCOMPARE(Json::parseObject(stored[0]), first.toJson());
-        QCOMPARE(storedItems(service, account.toLower()), QList<QByteArray>{});
         QCOMPARE(store.loadCredentials(website), first);
 
         // No credential fields at all still reads back as a record, not as absent; and it replaces the item.
@@ -197,7 +173,6 @@ private slots:
         QCOMPARE(storedItems(service, account).size(), 1);
 
         store.deleteCredentials(website);
-        QCOMPARE(store.loadCredentials(website), std::nullopt);
         QCOMPARE(storedItems(service, account), QList<QByteArray>{});
         store.deleteCredentials(website);
     }
@@ -208,9 +183,7 @@ private slots:
         const std::tuple<const char *, bool, QByteArray> rows[] = {
             {"token of blanks", true, " \n\t  "},
             {"token, invalid UTF-8", true, "tok\xff\xfe"},
-            {"token, truncated UTF-8", true, "tok\xe2\x82"},
             {"credentials, not JSON", false, "apiKey=k-1"},
-            {"credentials, an array", false, R"([{"values":{}}])"},
             {"credentials, no values", false, R"({"apiKey":"k-1"})"},
             {"credentials, a value that is no text", false, R"({"values":{"apiKey":1}})"},
             {"credentials, invalid UTF-8", false, "{\"values\":{\"apiKey\":\"k\xff\"}}"},
@@ -219,51 +192,44 @@ private slots:
         for (const auto &[name, isToken, stored] : rows) {
             const QUuid website = QUuid::createUuid();
             QVERIFY(putRawItem(service, isToken ? tokenAccount : "website." + Json::uuidText(website), stored));
-            std::optional<KeychainStoreError> error;
             try {
                 isToken ? void(store.loadSyncToken()) : void(store.loadCredentials(website));
-            } catch (const KeychainStoreError &thrown) {
-                error = thrown;
+                QFAIL(name);
+            } catch (const KeychainStoreError &error) {
+                QVERIFY2(error == KeychainStoreError::unreadable(), name);
             }
-            QVERIFY2(error == KeychainStoreError::unreadable(), name);
         }
     }
 
     void withoutSecretServiceEveryCallFailsWithOneNotice()
     {
-        BareBus bus;
-        if (!bus.start())
+        if (bus.address.isEmpty())
             QSKIP("dbus-daemon could not be started for a bus without a Secret Service");
-        const struct {
-            QString address;
-            QString notice;
-        } rows[] = {
-            {"unix:path=" + bus.dir.filePath(QStringLiteral("none")), "orvela: no D-Bus session bus"},
+        const std::pair<QString, QString> rows[] = {
+            {"unix:path=/nonexistent/orvela-bus", "orvela: no D-Bus session bus"},
             {bus.address, "orvela: no Secret Service provider on the session bus"},
         };
         const QStringList operations{"loadToken",       "saveToken",       "saveBlank",
                                      "loadCredentials", "saveCredentials", "deleteCredentials"};
-        for (const auto &row : rows) {
-            const ProbeRun run = runProbe(row.address, QStringList{"run", "2000", "60000"} + operations);
-            QVERIFY2(run.finished, "the probe hung");
+        for (const auto &[address, notice] : rows) {
+            const ProbeRun run = runProbe(address, QStringList{"run", "2000", "60000"} + operations);
             QCOMPARE(run.calls.size(), operations.size());
             for (const QStringList &call : run.calls) {
                 const QString outcome = call.value(1);
+                QVERIFY2(outcome.startsWith(QStringLiteral("status:")) && outcome != timedOut && call.value(2).toInt() < 1000,
+                         qPrintable(call.join(' ')));
                 // A bus that runs answers ServiceUnknown, and that code is what the status carries.
-                if (row.address == bus.address)
+                if (address == bus.address)
                     QCOMPARE(outcome, QStringLiteral("status:%1").arg(G_DBUS_ERROR_SERVICE_UNKNOWN));
-                QVERIFY2(outcome.startsWith(QStringLiteral("status:")) && outcome != timedOut, qPrintable(call.join(' ')));
-                QVERIFY2(call.value(2).toInt() < 1000, qPrintable(call.join(' ')));
             }
-            QCOMPARE(run.stderrLines.size(), 1);
-            QVERIFY2(run.stderrLines[0].startsWith(row.notice), qPrintable(run.stderrLines[0]));
+            QCOMPARE(run.notices.size(), 1);
+            QVERIFY2(run.notices[0].startsWith(notice), qPrintable(run.notices[0]));
         }
     }
 
     void silentKeyringTimesOutThenFailsFastUntilThePauseEnds()
     {
-        BareBus bus;
-        if (!bus.start())
+        if (bus.address.isEmpty())
             QSKIP("dbus-daemon could not be started for a silent Secret Service");
         QProcess silentKeyring;
         silentKeyring.setProcessEnvironment(onBus(bus.address));
@@ -277,7 +243,6 @@ private slots:
 
         const ProbeRun run =
             runProbe(bus.address, {"run", "300", "1000", "loadToken", "loadCredentials", "wait:1100", "saveToken"});
-        QVERIFY2(run.finished, "the probe hung");
         QCOMPARE(run.calls.size(), 3);
         const auto elapsed = [&](int call) { return run.calls[call].value(2).toInt(); };
         for (const QStringList &call : run.calls)
@@ -286,10 +251,9 @@ private slots:
         QVERIFY2(elapsed(0) >= 280 && elapsed(0) < 1500, qPrintable(QString::number(elapsed(0))));
         QVERIFY2(elapsed(1) < 100, qPrintable(QString::number(elapsed(1))));
         QVERIFY2(elapsed(2) >= 280, qPrintable(QString::number(elapsed(2))));
-
-        QCOMPARE(run.stderrLines.size(), 1);
-        QVERIFY2(run.stderrLines[0].startsWith(QStringLiteral("orvela: the Secret Service did not answer")),
-                 qPrintable(run.stderrLines[0]));
+        QCOMPARE(run.notices.size(), 1);
+        QVERIFY2(run.notices[0].startsWith(QStringLiteral("orvela: the Secret Service did not answer")),
+                 qPrintable(run.notices[0]));
     }
 };
 

@@ -7,5 +7,6 @@ target_link_libraries(KeychainProbe PRIVATE orvela_services PkgConfig::LIBSECRET
 orvela_test(KeychainStoreTest
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/KeychainStoreTest.cpp
   LIBS orvela_services PkgConfig::LIBSECRET)
-target_compile_definitions(KeychainStoreTest PRIVATE KEYCHAIN_PROBE="$<TARGET_FILE:KeychainProbe>")
+target_compile_definitions(KeychainStoreTest PRIVATE KEYCHAIN_PROBE="$<TARGET_FILE:KeychainProbe>"
+                           BARE_BUS_CONFIG="${CMAKE_CURRENT_LIST_DIR}/bare-bus.conf")
 add_dependencies(KeychainStoreTest KeychainProbe)
