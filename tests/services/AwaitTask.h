@@ -4,8 +4,7 @@
 #include <exception>
 #include <optional>
 
-// Runs a coroutine to its end in a nested event loop (tests only) and keeps what it threw:
-// QCoro::waitFor alone never returns when the task throws.
+// A coroutine's result or what it threw.
 template <typename T>
 struct Outcome {
     std::optional<T> value;
@@ -25,20 +24,18 @@ struct Outcome {
     }
 };
 
-template <typename T>
-QCoro::Task<Outcome<T>> captured(QCoro::Task<T> task)
-{
-    Outcome<T> outcome;
-    try {
-        outcome.value = co_await task;
-    } catch (...) {
-        outcome.error = std::current_exception();
-    }
-    co_return outcome;
-}
-
+// Runs a coroutine to its end in a nested event loop (tests only) and keeps what it threw:
+// QCoro::waitFor alone never returns when the task throws.
 template <typename T>
 Outcome<T> await(QCoro::Task<T> task)
 {
-    return QCoro::waitFor(captured(std::move(task)));
+    return QCoro::waitFor([](QCoro::Task<T> task) -> QCoro::Task<Outcome<T>> {
+        Outcome<T> outcome;
+        try {
+            outcome.value = co_await task;
+        } catch (...) {
+            outcome.error = std::current_exception();
+        }
+        co_return outcome;
+    }(std::move(task)));
 }
