@@ -120,7 +120,7 @@ private slots:
         QCOMPARE(Website::normalizedDashboardURL("https://"), std::nullopt);
         QCOMPARE(Website::normalizedDashboardURL("example.org"), std::nullopt);
         // A stored address that is no web page is never offered as a link.
-        Website website{QUuid::createUuid(), "a", "a.org", QStringLiteral("mailto:x@y.org")};
+        Website website{QUuid::createUuid(), "a", "a.org", QStringLiteral("ftp://dash.example.org/")};
         QCOMPARE(website.dashboardURL(), std::nullopt);
         website.dashboardURLString = QStringLiteral("https://dash.example.org/");
         QCOMPARE(website.dashboardURL(), QUrl("https://dash.example.org/"));
