@@ -8,61 +8,47 @@
 #include <limits>
 
 using namespace PanelPlacement;
-using Screens = QList<Screen>;
-Q_DECLARE_METATYPE(Screens)
 
 class PanelPlacementTest : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void placesThePanel_data()
+    void placesThePanel()
     {
-        QTest::addColumn<QRect>("icon");  // null: no anchor
-        QTest::addColumn<QSize>("size");
-        QTest::addColumn<Screens>("screens");
-        QTest::addColumn<QPoint>("origin");
         const QSize panel(320, 400);
         const Screen laptop{QRect(0, 0, 1280, 800), QRect(0, 0, 1280, 800)};
         const Screen full{QRect(0, 0, 1920, 1080), QRect(0, 0, 1920, 1080)};
         // A second screen to the right of the laptop, with its own panel at the bottom.
         const Screen right{QRect(1280, 0, 1920, 1080), QRect(1280, 0, 1920, 1044)};
-        // Centred under an icon in a 28 px top panel that the window manager keeps free.
-        QTest::newRow("top panel") << QRect(900, 2, 24, 24) << panel
-                                   << Screens{{full.geometry, QRect(0, 28, 1920, 1052)}} << QPoint(752, 28 + gap);
-        // Above the strip a bottom panel keeps free, or just above the icon where nothing is.
-        QTest::newRow("bottom panel") << QRect(900, 1048, 24, 24) << panel
-                                      << Screens{{full.geometry, QRect(0, 0, 1920, 1040)}}
-                                      << QPoint(752, 1040 - margin - 400);
-        QTest::newRow("bottom, nothing reserved") << QRect(900, 1048, 24, 24) << panel << Screens{full}
-                                                  << QPoint(752, 1048 - gap - 400);
-        QTest::newRow("top-right corner") << QRect(1256, 4, 24, 24) << panel << Screens{laptop}
-                                          << QPoint(1280 - margin - 320, 28 + gap);
-        QTest::newRow("top-left corner") << QRect(0, 4, 24, 24) << panel << Screens{laptop} << QPoint(margin, 28 + gap);
-        QTest::newRow("taller than the room below") << QRect(600, 300, 24, 24) << QSize(320, 700) << Screens{laptop}
-                                                    << QPoint(452, 800 - margin - 700);
-        QTest::newRow("screen smaller than the panel") << QRect(100, 4, 24, 24) << panel
-                                                       << Screens{{QRect(0, 0, 300, 300), QRect(0, 0, 300, 300)}}
-                                                       << QPoint(0, 0);
-        QTest::newRow("second screen, bottom") << QRect(3000, 1050, 24, 24) << panel << Screens{laptop, right}
-                                               << QPoint(2852, 1044 - margin - 400);
-        QTest::newRow("second screen, right edge") << QRect(3190, 1050, 24, 24) << panel << Screens{laptop, right}
-                                                   << QPoint(3200 - margin - 320, 1044 - margin - 400);
-        QTest::newRow("first screen at the shared edge") << QRect(1250, 4, 24, 24) << panel << Screens{laptop, right}
-                                                         << QPoint(1280 - margin - 320, 28 + gap);
-        QTest::newRow("outside every screen") << QRect(5000, 10, 1, 1) << panel << Screens{laptop, right}
-                                              << QPoint(3200 - margin - 320, 15);
-        QTest::newRow("no anchor") << QRect() << panel << Screens{{right.geometry, right.geometry}, laptop}
-                                   << QPoint(1280 + 800, 340);
-    }
-
-    void placesThePanel()
-    {
-        QFETCH(QRect, icon);
-        QFETCH(QSize, size);
-        QFETCH(Screens, screens);
-        QFETCH(QPoint, origin);
-        QCOMPARE(position(icon.isNull() ? std::nullopt : std::optional(icon), size, screens), origin);
+        const struct {
+            const char *name;
+            std::optional<QRect> icon;
+            QSize size;
+            QList<Screen> screens;
+            QPoint origin;
+        } cases[] = {
+            // Centred under an icon in a 28 px top panel that the window manager keeps free.
+            {"top panel", QRect(900, 2, 24, 24), panel, {{full.geometry, QRect(0, 28, 1920, 1052)}}, {752, 28 + gap}},
+            // Above the strip a bottom panel keeps free, or just above the icon where nothing is.
+            {"bottom panel", QRect(900, 1048, 24, 24), panel, {{full.geometry, QRect(0, 0, 1920, 1040)}},
+             {752, 1040 - margin - 400}},
+            {"bottom, nothing reserved", QRect(900, 1048, 24, 24), panel, {full}, {752, 1048 - gap - 400}},
+            {"top-right corner", QRect(1256, 4, 24, 24), panel, {laptop}, {1280 - margin - 320, 28 + gap}},
+            {"top-left corner", QRect(0, 4, 24, 24), panel, {laptop}, {margin, 28 + gap}},
+            {"taller than the room below", QRect(600, 300, 24, 24), QSize(320, 700), {laptop}, {452, 800 - margin - 700}},
+            {"screen smaller than the panel", QRect(100, 4, 24, 24), panel,
+             {{QRect(0, 0, 300, 300), QRect(0, 0, 300, 300)}}, {0, 0}},
+            {"second screen, bottom", QRect(3000, 1050, 24, 24), panel, {laptop, right}, {2852, 1044 - margin - 400}},
+            {"second screen, right edge", QRect(3190, 1050, 24, 24), panel, {laptop, right},
+             {3200 - margin - 320, 1044 - margin - 400}},
+            {"first screen at the shared edge", QRect(1250, 4, 24, 24), panel, {laptop, right},
+             {1280 - margin - 320, 28 + gap}},
+            {"outside every screen", QRect(5000, 10, 1, 1), panel, {laptop, right}, {3200 - margin - 320, 15}},
+            {"no anchor", std::nullopt, panel, {{right.geometry, right.geometry}, laptop}, {1280 + 800, 340}},
+        };
+        for (const auto &c : cases)
+            QVERIFY2(position(c.icon, c.size, c.screens) == c.origin, c.name);
     }
 
     void appliesHeightsByTheHalfPointRule()

@@ -4,18 +4,19 @@
 
 #include "AnalyticsFailure.h"
 #include "AnalyticsProvider.h"
+#include "AppStore.h"
 #include "Clock.h"
 #include "CloudSyncing.h"
 #include "CredentialStoring.h"
+#include "PersistedState.h"
 
 #include <QCoreApplication>
 #include <QCoroSignal>
 #include <QObject>
-#include <QTemporaryDir>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <functional>
 #include <memory>
-#include <variant>
 
 // Awaited signals resume their coroutine on a later pass of the event loop: let those run.
 inline void settle()
@@ -24,15 +25,15 @@ inline void settle()
         QCoreApplication::processEvents();
 }
 
-// One awaited call that the test completes by hand. A requested stop ends it as cancelled.
+// One awaited call that the test ends by hand. A requested stop ends it with `whenStopped`,
+// unless its answer was already on its way.
 class PendingCall : public QObject
 {
     Q_OBJECT
 public:
     std::function<void()> outcome;  // returns normally or throws
-    bool done = false;
-    bool stopped = false;
-    bool ignoresStop = false;  // a reply already on its way when the stop came
+    std::function<void()> whenStopped = [] { throw TaskCancelled{}; };
+    bool done = false, stopped = false, ignoresStop = false;
 
     void complete(std::function<void()> result)
     {
@@ -54,7 +55,7 @@ QCoro::Task<Result> awaitCall(std::shared_ptr<PendingCall> call, std::stop_token
     std::stop_callback onStop(stop, [call] {
         call->stopped = true;
         if (!call->ignoresStop)
-            call->complete([] { throw TaskCancelled{}; });
+            call->complete(call->whenStopped);
     });
     if (!call->done)
         co_await qCoro(call.get(), &PendingCall::completed);
@@ -62,44 +63,71 @@ QCoro::Task<Result> awaitCall(std::shared_ptr<PendingCall> call, std::stop_token
     co_return value();
 }
 
+// One call that a fake received: what it was asked, and the answer the test gives it.
+template <typename Request, typename Result>
+struct ReceivedCall : Request {
+    std::shared_ptr<PendingCall> call = std::make_shared<PendingCall>();
+    std::shared_ptr<Result> result = std::make_shared<Result>();
+};
+
+// The calls of one kind, in the order they came; the test ends each with succeed() or fail().
+template <typename Request, typename Result>
+struct CallLog : QList<ReceivedCall<Request, Result>> {
+    QCoro::Task<Result> receive(Request request, std::stop_token stop)
+    {
+        this->append(ReceivedCall<Request, Result>{request});
+        const auto result = this->last().result;
+        return awaitCall<Result>(this->last().call, stop, [result] { return *result; });
+    }
+    void succeed(int index, Result result)
+    {
+        *this->at(index).result = result;
+        this->at(index).call->complete([] {});
+    }
+    template <typename Error>
+    void fail(int index, Error error)
+    {
+        this->at(index).call->complete([error] { throw error; });
+    }
+};
+
+struct FetchRequest { Website website; ProviderCredentials credentials; };
+
 class FakeProvider final : public AnalyticsProvider
 {
 public:
-    struct Fetch {
-        Website website;
-        ProviderCredentials credentials;
-        std::shared_ptr<PendingCall> call;
-        std::shared_ptr<AnalyticsSnapshot> snapshot = std::make_shared<AnalyticsSnapshot>();
-    };
-    QList<Fetch> fetches;
+    CallLog<FetchRequest, AnalyticsSnapshot> fetches;
     QList<CredentialField> fields;
     double minimum = 30;
-    bool ignoresStop = false;
 
     QList<CredentialField> credentialFields() const override { return fields; }
     double minimumRefreshInterval() const override { return minimum; }
     QCoro::Task<AnalyticsSnapshot> fetchSnapshot(Website website, ProviderCredentials credentials,
                                                  std::stop_token stop) override
     {
-        Fetch fetch{website, credentials, std::make_shared<PendingCall>()};
-        fetch.call->ignoresStop = ignoresStop;
-        fetches.append(fetch);
-        auto snapshot = fetch.snapshot;
-        return awaitCall<AnalyticsSnapshot>(fetch.call, stop, [snapshot] { return *snapshot; });
+        return fetches.receive({website, credentials}, stop);
     }
+    void succeed(int index, AnalyticsSnapshot snapshot) { fetches.succeed(index, snapshot); }
+    void fail(int index, AnalyticsFailure failure) { fetches.fail(index, failure); }
+};
 
-    void succeed(int index, AnalyticsSnapshot snapshot)
+struct SyncRequest { bool isSave; CloudSyncState sent; };
+
+class FakeSyncClient final : public CloudSyncing
+{
+public:
+    CallLog<SyncRequest, CloudSyncState> calls;
+
+    QCoro::Task<CloudSyncState> loadState(std::stop_token stop) override { return calls.receive({false, {}}, stop); }
+    QCoro::Task<CloudSyncState> saveState(CloudSyncState state, std::stop_token stop) override
     {
-        *fetches[index].snapshot = snapshot;
-        fetches[index].call->complete([] {});
+        return calls.receive({true, state}, stop);
     }
-    void fail(int index, AnalyticsFailure failure)
+    void succeed(int index, CloudSyncState state) { calls.succeed(index, state); }
+    void fail(int index, CloudSyncError error) { calls.fail(index, error); }
+    int count(bool saves) const
     {
-        fetches[index].call->complete([failure] { throw failure; });
-    }
-    int pending() const
-    {
-        return int(std::count_if(fetches.cbegin(), fetches.cend(), [](const Fetch &f) { return !f.call->done; }));
+        return int(std::count_if(calls.cbegin(), calls.cend(), [&](const auto &c) { return c.isSave == saves; }));
     }
 };
 
@@ -109,11 +137,9 @@ public:
     std::optional<QString> token;
     QMap<QUuid, ProviderCredentials> credentials;
     bool failing = false;
-    int calls = 0;
 
-    void check()
+    void check() const
     {
-        ++calls;
         if (failing)
             throw KeychainStoreError::status(2);
     }
@@ -121,8 +147,7 @@ public:
     void saveSyncToken(const QString &value) override
     {
         check();
-        const QString trimmed = value.trimmed();
-        token = trimmed.isEmpty() ? std::nullopt : std::optional(trimmed);
+        token = value.trimmed().isEmpty() ? std::nullopt : std::optional(value.trimmed());
     }
     std::optional<ProviderCredentials> loadCredentials(const QUuid &id) override
     {
@@ -131,45 +156,6 @@ public:
     }
     void saveCredentials(const ProviderCredentials &value, const QUuid &id) override { check(); credentials.insert(id, value); }
     void deleteCredentials(const QUuid &id) override { check(); credentials.remove(id); }
-};
-
-class FakeSyncClient final : public CloudSyncing
-{
-public:
-    struct Call {
-        bool isSave;
-        CloudSyncState sent;
-        std::shared_ptr<PendingCall> call;
-        std::shared_ptr<CloudSyncState> result = std::make_shared<CloudSyncState>();
-    };
-    QList<Call> calls;
-
-    QCoro::Task<CloudSyncState> loadState(std::stop_token stop) override { return begin(false, {}, stop); }
-    QCoro::Task<CloudSyncState> saveState(CloudSyncState state, std::stop_token stop) override
-    {
-        return begin(true, state, stop);
-    }
-    QCoro::Task<CloudSyncState> begin(bool isSave, CloudSyncState sent, std::stop_token stop)
-    {
-        Call call{isSave, sent, std::make_shared<PendingCall>()};
-        calls.append(call);
-        auto result = call.result;
-        return awaitCall<CloudSyncState>(call.call, stop, [result] { return *result; });
-    }
-
-    void succeed(int index, CloudSyncState state)
-    {
-        *calls[index].result = state;
-        calls[index].call->complete([] {});
-    }
-    void fail(int index, CloudSyncError error)
-    {
-        calls[index].call->complete([error] { throw error; });
-    }
-    int count(bool saves) const
-    {
-        return int(std::count_if(calls.cbegin(), calls.cend(), [&](const Call &c) { return c.isSave == saves; }));
-    }
 };
 
 // Time that moves only when the test says so; sleeps end when it passes their deadline.
@@ -183,14 +169,9 @@ public:
     QCoro::Task<> sleep(double seconds, std::stop_token stop) override
     {
         auto call = std::make_shared<PendingCall>();
+        call->whenStopped = [] {};  // a stopped sleep ends early, without an error
         sleepers.append({current.sinceReferenceDate + seconds, call});
-        return awaitSleep(call, stop);
-    }
-    static QCoro::Task<> awaitSleep(std::shared_ptr<PendingCall> call, std::stop_token stop)
-    {
-        std::stop_callback onStop(stop, [call] { call->complete([] {}); });
-        if (!call->done)
-            co_await qCoro(call.get(), &PendingCall::completed);
+        return awaitCall<void>(call, stop, [] {});
     }
     void advance(double seconds)
     {
@@ -216,18 +197,29 @@ struct TestDefaults {
 
 // The collaborators of one store under test, fresh for each test function.
 struct StoreFixture {
-    std::shared_ptr<FakeProvider> provider;
-    std::shared_ptr<FakeCredentialStore> keychain;
-    std::shared_ptr<FakeSyncClient> cloud;
-    std::shared_ptr<FakeClock> clock;
-    std::unique_ptr<TestDefaults> defaults;
+    std::shared_ptr<FakeProvider> provider = std::make_shared<FakeProvider>();
+    std::shared_ptr<FakeCredentialStore> keychain = std::make_shared<FakeCredentialStore>();
+    std::shared_ptr<FakeSyncClient> cloud = std::make_shared<FakeSyncClient>();
+    std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
+    std::unique_ptr<TestDefaults> defaults = std::make_unique<TestDefaults>();
 
-    void reset()
+    void reset() { *this = StoreFixture(); }
+    std::unique_ptr<AppStore> makeStore(bool startServices = false)
     {
-        provider = std::make_shared<FakeProvider>();
-        keychain = std::make_shared<FakeCredentialStore>();
-        cloud = std::make_shared<FakeSyncClient>();
-        clock = std::make_shared<FakeClock>();
-        defaults = std::make_unique<TestDefaults>();
+        return std::make_unique<AppStore>(provider, keychain, cloud, defaults->settings, startServices, clock);
+    }
+    // A stored document, and the example website dismissed unless asked otherwise.
+    void storeState(const PersistedState &state, bool dismissExample = true)
+    {
+        defaults->settings->setValue("orvela.dismissedExampleDemo", dismissExample);
+        defaults->settings->setValue("orvela.state.v1", state.encode());
+    }
+    std::optional<PersistedState> storedState() const
+    {
+        return PersistedState::decode(defaults->settings->value("orvela.state.v1").toByteArray());
+    }
+    static Website site(const char *name)
+    {
+        return {QUuid::createUuid(), name, QString::fromLatin1(name) + QStringLiteral(".example.org"), std::nullopt};
     }
 };
