@@ -6,10 +6,10 @@
 #include "AppStore.h"
 #include "IcuLocale.h"
 #include "PersistedState.h"
+#include "QmlValues.h"
 #include "StoreFakes.h"
 #include "ViewRegistration.h"
 
-#include <QDir>
 #include <QGuiApplication>
 #include <QNetworkProxy>
 #include <QQmlComponent>
@@ -19,7 +19,6 @@
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
-#include <functional>
 #include <memory>
 #include <variant>
 
@@ -29,11 +28,9 @@ inline void preparePageProcess()
 {
     QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     useSystemLocaleForIcu();
-    QTcpServer probe;
+    QTcpServer probe;  // closed again on return
     probe.listen(QHostAddress::LocalHost);
-    const quint16 closedPort = probe.serverPort();
-    probe.close();
-    QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), closedPort));
+    QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::HttpProxy, "127.0.0.1", probe.serverPort()));
 }
 
 inline Website testWebsite(const QString &domain, const QString &displayName = {},
@@ -45,17 +42,7 @@ inline Website testWebsite(const QString &domain, const QString &displayName = {
 // The websites with the first one selected.
 inline PersistedState withWebsites(const QList<Website> &websites, const QList<StoredSnapshot> &snapshots = {})
 {
-    PersistedState state;
-    state.websites = websites;
-    state.selectedWebsiteID = websites.first().id;
-    state.snapshots = snapshots;
-    return state;
-}
-
-// A website's id as the pages pass it around.
-inline QString idText(const QUuid &id)
-{
-    return id.toString(QUuid::WithoutBraces).toUpper();
+    return {.websites = websites, .selectedWebsiteID = websites.first().id, .snapshots = snapshots};
 }
 
 // Figures for a page: 24 hours, nine countries (two without visitors) and three visitors,
@@ -66,16 +53,12 @@ inline AnalyticsSnapshot testSnapshot()
                                             41, 38, 30, 27, 33, 45, 52, 40, 26, 18, 9, 6};
     const Instant now = Instant::now();
     const double hourStart = std::floor(now.unixSeconds() / 3600) * 3600;
-    AnalyticsSnapshot snapshot;
-    snapshot.liveVisitors = 1234;
-    snapshot.visitorsToday = 5678;
-    snapshot.pageViewsToday = 12345;
-    snapshot.refreshedAt = now.addingSeconds(-120);
-    snapshot.trackingInstalled = true;
-    QList<HourlyVisitorCount> hours;
+    AnalyticsSnapshot snapshot{.liveVisitors = 1234, .visitorsToday = 5678, .pageViewsToday = 12345,
+                               .hourlyVisitors = QList<HourlyVisitorCount>(),
+                               .refreshedAt = now.addingSeconds(-120), .trackingInstalled = true};
     for (int hour = 0; hour < 24; ++hour)
-        hours.append({Instant::fromUnixSeconds(hourStart - (23 - hour) * 3600.0), visitorsPerHour[hour]});
-    snapshot.hourlyVisitors = hours;
+        snapshot.hourlyVisitors->append(
+            {Instant::fromUnixSeconds(hourStart - (23 - hour) * 3600.0), visitorsPerHour[hour]});
     snapshot.countries = {{"de", 120}, {" us ", 96}, {"GB", 0}, {"FR", 41}, {"IT", -1}, {"nl", 12}, {"XK", 9}, {"se", 4}, {"ch", 2}};
     snapshot.recentVisitors = {
         {"v1", "DE", "https://www.Google.com/search?q=x", {"/pricing", "/docs", "/signup"}, {"Start trial", "Docs", "Pricing", "Blog"}, 3660, now},
@@ -90,18 +73,15 @@ inline const QVariant visible = true, hidden = false;
 
 // Compares what the page shows with a table; returns from the test at the first mismatch.
 #define EXPECT_PAGE(harness, ...) \
-    do { \
-        if (!(harness).expect(__VA_ARGS__, __FILE__, __LINE__)) \
-            return; \
-    } while (false)
+    do { if (!(harness).expect(__VA_ARGS__, __FILE__, __LINE__)) return; } while (false)
 
 class PageHarness
 {
 public:
     std::shared_ptr<FakeProvider> provider = std::make_shared<FakeProvider>();
     std::shared_ptr<FakeCredentialStore> keychain = std::make_shared<FakeCredentialStore>();
-    std::shared_ptr<FakeSyncClient> cloud = std::make_shared<FakeSyncClient>();
     TestDefaults defaults;
+    bool keepExample = false;  // the store starts without the example website unless set
     std::unique_ptr<AppStore> store;
     std::unique_ptr<QQmlEngine> engine;
     std::unique_ptr<QQuickWindow> window;
@@ -116,22 +96,19 @@ public:
         settle();
     }
 
-    // The store starts from the state, without the example website unless keepExample is set.
-    void startStore(const PersistedState &state = {}, bool keepExample = false)
+    // Starts the store from the state and shows qrc:/qt/qml/Orvela/<file>, 320 wide; the window
+    // follows the page's height, as the panel does.
+    QQuickItem *open(const QString &file, const PersistedState &state = {}, const QVariantMap &properties = {})
     {
         if (!keepExample)
             defaults.settings->setValue(QString::fromUtf16(AppStore::dismissedExampleKey), true);
         if (!state.websites.isEmpty())
             defaults.settings->setValue(QString::fromUtf16(AppStore::storageKey), state.encode());
-        store = std::make_unique<AppStore>(provider, keychain, cloud, defaults.settings, false);
+        store = std::make_unique<AppStore>(provider, keychain, std::make_shared<FakeSyncClient>(), defaults.settings,
+                                           false);
         engine = std::make_unique<QQmlEngine>();
         registerViewTypes(*engine, *store);
-    }
-
-    // Shows qrc:/qt/qml/Orvela/<file>, 320 wide; the window follows the page's height, as the panel does.
-    QQuickItem *load(const QString &file, const QVariantMap &properties = {})
-    {
-        QQmlComponent component(engine.get(), QUrl(QStringLiteral("qrc:/qt/qml/Orvela/") + file));
+        QQmlComponent component(engine.get(), QUrl("qrc:/qt/qml/Orvela/" + file));
         page = qobject_cast<QQuickItem *>(component.createWithInitialProperties(properties));
         if (!page)
             qFatal("%s", qPrintable(component.errorString()));
@@ -147,25 +124,17 @@ public:
         settleFrame();
         return page;
     }
-    QQuickItem *open(const QString &file, const PersistedState &state = {}, const QVariantMap &properties = {})
-    {
-        startStore(state);
-        return load(file, properties);
-    }
 
     // Items are searched in the tree of visual items (a Repeater's or Loader's items are not
     // QObject children of the page), in tree order; "a/b" is the first b inside the first a.
     QList<QQuickItem *> items(const QString &name, QQuickItem *under = nullptr, bool visibleOnly = true) const
     {
         QList<QQuickItem *> found;
-        const std::function<void(QQuickItem *)> walk = [&](QQuickItem *item) {
-            for (QQuickItem *child : item->childItems()) {
-                if (child->objectName() == name && (!visibleOnly || child->isVisible()))
-                    found.append(child);
-                walk(child);
-            }
-        };
-        walk(under ? under : page);
+        for (QQuickItem *child : (under ? under : page)->childItems()) {
+            if (child->objectName() == name && (!visibleOnly || child->isVisible()))
+                found.append(child);
+            found += items(name, child, visibleOnly);
+        }
         return found;
     }
     QQuickItem *find(const QString &path, QQuickItem *under = nullptr) const
@@ -178,10 +147,9 @@ public:
     // As find, but a missing item ends the test.
     QQuickItem *item(const QString &path, QQuickItem *under = nullptr) const
     {
-        QQuickItem *found = find(path, under);
-        if (!found)
-            qFatal("no item %s on the page", qPrintable(path));
-        return found;
+        if (QQuickItem *found = find(path, under))
+            return found;
+        qFatal("no item %s on the page", qPrintable(path));
     }
     QString text(const QString &path, QQuickItem *under = nullptr) const
     {
@@ -250,34 +218,6 @@ public:
         return escape.isAccepted();
     }
 
-    // Lets layouts and bindings settle, fits the window to the page and draws a frame.
-    void settleFrame()
-    {
-        settle();
-        fitWindow();
-        QSignalSpy swapped(window.get(), &QQuickWindow::frameSwapped);
-        window->update();
-        swapped.wait(2000);
-        settle();
-    }
-    // Saves <name>-light.png and <name>-dark.png of the page as it is now, then restores the
-    // appearance it had.
-    void screenshots(const QString &name)
-    {
-        const PanelAppearance kept = store->panelAppearance();
-        const QDir directory(QStringLiteral(ORVELA_SCREENSHOT_DIR));
-        directory.mkpath(QStringLiteral("."));
-        for (const PanelAppearance appearance : {PanelAppearance::light, PanelAppearance::dark}) {
-            store->setPanelAppearance(appearance);
-            settleFrame();
-            const QString file = directory.filePath(name + u'-' + PanelAppearances::rawValue(appearance) + QStringLiteral(".png"));
-            if (!window->grabWindow().save(file))
-                qFatal("could not save %s", qPrintable(file));
-        }
-        store->setPanelAppearance(kept);
-        settleFrame();
-    }
-
     // Runs a refresh of the selected website that succeeds with the snapshot or fails.
     void refresh(const std::variant<AnalyticsSnapshot, AnalyticsFailure> &outcome)
     {
@@ -288,10 +228,19 @@ public:
             provider->succeed(index, *snapshot);
         else
             provider->fail(index, std::get<AnalyticsFailure>(outcome));
-        settle();
     }
 
 private:
+    // Lets layouts and bindings settle, fits the window to the page and draws a frame.
+    void settleFrame()
+    {
+        settle();
+        fitWindow();
+        QSignalSpy swapped(window.get(), &QQuickWindow::frameSwapped);
+        window->update();
+        swapped.wait(2000);
+        settle();
+    }
     void fitWindow()
     {
         const int height = std::max(1, int(std::ceil(page->implicitHeight())));
