@@ -39,6 +39,7 @@ private slots:
         QQuickItem *page = harness.open("EmptyStateView.qml");
         QSignalSpy connect(page, SIGNAL(connect())), settings(page, SIGNAL(settings()));
         EXPECT_PAGE(harness, {{"tagLine", "Your website, at a glance."}, {"connectButton", "Connect website"}});
+        harness.screenshots("empty-state");
         harness.click("connectButton");
         harness.click("settingsButton");
         QCOMPARE(connect.size(), 1);
@@ -57,6 +58,7 @@ private slots:
                               {"visitorsToday/value", "—"}, {"pageViewsToday/value", "—"}, {"chartBlock", hidden},
                               {"failureBanner", hidden}, {"statusText", "Not updated yet"},
                               {"trackingSnippet", visible}, {"snippetText", snippet}});
+        harness.screenshots("dashboard-no-snapshot");
         QCOMPARE(harness.tabOrder("websiteMenu", 6), (QStringList{"websiteMenu", "settingsButton", "sectionSwitch",
                                                                   "copySnippetButton", "refreshButton",
                                                                   "openDashboardButton"}));
@@ -90,6 +92,7 @@ private slots:
         harness.refresh(AnalyticsFailure::invalidCredentials);
         EXPECT_PAGE(harness, {{"failureMessage", AnalyticsFailures::message(AnalyticsFailure::invalidCredentials)},
                               {"statusText", ""}});
+        harness.screenshots("dashboard-failure");
 
         const AnalyticsSnapshot snapshot = testSnapshot();
         harness.refresh(snapshot);
@@ -97,6 +100,7 @@ private slots:
                               {"statusText", "Updated " + updatedTimeText(snapshot.refreshedAt)},
                               {"failureBanner", hidden}, {"trackingSnippet", hidden}, {"openDashboardButton", hidden},
                               {"chartReadout", hidden}});
+        harness.screenshots("dashboard-snapshot");
 
         // One bar per hour; the busiest fills the height, an hour without visitors keeps 1 px.
         const QList<QQuickItem *> bars = harness.items("barFill");
@@ -118,12 +122,14 @@ private slots:
                               {"failureMessage", AnalyticsFailures::message(AnalyticsFailure::offline)},
                               {"retryButton", "Retry"},
                               {"statusText", "Updated " + updatedTimeText(snapshot.refreshedAt) + " · Out of date"}});
+        harness.screenshots("dashboard-stale");
 
         // Retry refreshes; meanwhile the refresh button spins and cannot be pressed, Retry can.
         const qsizetype fetches = harness.provider->fetches.size();
         harness.click("retryButton");
         QVERIFY(!harness.item("refreshButton")->isEnabled());
         QVERIFY(harness.item("refreshButton")->property("busy").toBool());
+        harness.screenshots("dashboard-refreshing");
         harness.click("refreshButton");
         QCOMPARE(harness.provider->fetches.size(), fetches + 1);
         harness.click("retryButton");
@@ -134,6 +140,17 @@ private slots:
         QCOMPARE(harness.provider->fetches.size(), fetches + 3);
     }
 
+    // A cancelled refresh is no failure: no banner, and the figures are not out of date.
+    void cancelledRefreshIsNoFailure()
+    {
+        PageHarness harness;
+        harness.open("DashboardView.qml", withWebsites({site}));
+        harness.refresh(testSnapshot());
+        harness.refresh(AnalyticsFailure::cancelled);
+        QVERIFY(!harness.shown("failureBanner"));
+        QVERIFY(!harness.text("statusText").endsWith("Out of date"));
+    }
+
     void exampleWebsiteIsMarked()
     {
         PageHarness harness;
@@ -141,6 +158,7 @@ private slots:
         harness.open("DashboardView.qml");
         EXPECT_PAGE(harness, {{"websiteMenuLabel", QString::fromUtf16(ExampleWebsite::domain)}, {"demoBadge", visible},
                               {"demoBadge", "Demo"}, {"trackingSnippet", hidden}});
+        harness.screenshots("dashboard-example");
     }
 
     void recentActivity()
@@ -171,6 +189,7 @@ private slots:
                               {"visitorClicks", "Clicked Start trial, Docs, Pricing"}, {"noRecentActivity", hidden}});
         QVERIFY(!harness.item("visitorClicks", entries[1])->isVisible());
         QCOMPARE(harness.text("visitorSummary", entries[7]), "4");
+        harness.screenshots("dashboard-recent");
 
         // The menu offers both websites; the other one has no snapshot, so nothing to tell yet.
         harness.click("websiteMenu");
@@ -179,11 +198,13 @@ private slots:
         for (QQuickItem *entry : menu)
             offered.append(entry->property("text").toString() + (entry->property("selected").toBool() ? " ✓" : ""));
         QCOMPARE(offered, (QStringList{"blog.example.org ✓", "quiet.example.org"}));
+        harness.screenshots("dashboard-website-menu");
         harness.click(menu[1]);
         QCOMPARE(harness.store->selectedWebsiteID(), std::optional(quiet.id));
         EXPECT_PAGE(harness, {{"websiteMenuLabel", "quiet.example.org"}, {"noRecentActivity", visible},
                               {"noRecentActivity", "No recent activity yet."}, {"countriesBlock", hidden},
                               {"visitorsBlock", hidden}});
+        harness.screenshots("dashboard-recent-empty");
     }
 };
 

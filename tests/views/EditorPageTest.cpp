@@ -28,12 +28,14 @@ private slots:
                               {"trackingSnippet", hidden}, {"validationMessage", hidden},
                               {"snippetReminderText", "A website address alone cannot supply analytics. "
                                                       "Paste the tracking snippet into the page head."}});
+        harness.screenshots("editor-add");
         QCOMPARE(harness.item("nameField")->property("placeholderText"), "Optional");
         QCOMPARE(harness.item("domainField")->property("placeholderText"), "example.com");
         QCOMPARE(harness.item("dashboardField")->property("placeholderText"), "https://example.com");
 
         harness.click("confirmButton");
         QCOMPARE(harness.text("validationMessage"), "Enter a domain, such as example.com.");
+        harness.screenshots("editor-domain-message");
         harness.typeInto("nameField", "   ");
         harness.typeInto("domainField", "HTTPS://Shop.Example.ORG/blog?x=1");
         harness.typeInto("dashboardField", "ftp://stats.example.org");
@@ -48,6 +50,7 @@ private slots:
         harness.typeInto("dashboardField", "   ");
         harness.key(Qt::Key_Return);
         EXPECT_PAGE(harness, {{"confirmButton", "Testing…"}, {"validationMessage", hidden}});
+        harness.screenshots("editor-testing");
         QVERIFY(!harness.item("confirmButton")->isEnabled());
         harness.key(Qt::Key_Return);
         QCOMPARE(harness.provider->fetches.size(), 1);
@@ -74,6 +77,7 @@ private slots:
         harness.typeInto("credentialField:apiKey", "   ");
         harness.key(Qt::Key_Return);
         QCOMPARE(harness.text("validationMessage"), "Enter API key.");
+        harness.screenshots("editor-credential-message");
 
         // A failed save keeps what was typed.
         harness.keychain->failing = true;
@@ -83,6 +87,7 @@ private slots:
         QTRY_COMPARE(harness.text("validationMessage"), "Credentials could not be saved securely.");
         EXPECT_PAGE(harness, {{"confirmButton", "Connect website"}, {"nameField", "My Shop"},
                               {"domainField", "shop.example.org"}, {"credentialField:apiKey", "secret-key"}});
+        harness.screenshots("editor-save-failed");
         QCOMPARE(close.size(), 0);
 
         // The next attempt starts without the old message; Back leaves it running.
@@ -110,6 +115,7 @@ private slots:
                               {"domainField", "shop.example.org"}, {"dashboardField", "https://stats.example.org/shop"},
                               {"credentialField:apiKey", "stored"}, {"snippetReminder", visible},
                               {"snippetText", trackingSnippet(site.id, defaultBaseURL())}});
+        harness.screenshots("editor-edit");
 
         harness.typeInto("nameField", " Renamed");
         harness.key(Qt::Key_Return);
@@ -131,6 +137,7 @@ private slots:
         EXPECT_PAGE(harness, {{"validationMessage", "Saved credentials could not be read."},
                               {"domainField", "shop.example.org"}, {"credentialField:apiKey", ""},
                               {"snippetReminder", hidden}});
+        harness.screenshots("editor-credentials-unreadable");
         QCOMPARE(harness.tabOrder("backButton", 6),
                  (QStringList{"backButton", "nameField", "domainField", "dashboardField", "credentialField:apiKey",
                               "confirmButton"}));

@@ -10,6 +10,7 @@
 #include "StoreFakes.h"
 #include "ViewRegistration.h"
 
+#include <QDir>
 #include <QGuiApplication>
 #include <QNetworkProxy>
 #include <QQmlComponent>
@@ -216,6 +217,23 @@ public:
         QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
         QGuiApplication::sendEvent(window.get(), &escape);
         return escape.isAccepted();
+    }
+
+    // Leaves a picture of the page, light and dark, for a reviewer who does not run the app.
+    void screenshots(const QString &name)
+    {
+        const PanelAppearance kept = store->panelAppearance();
+        const QDir directory(QStringLiteral(ORVELA_SCREENSHOT_DIR));
+        directory.mkpath(QStringLiteral("."));
+        for (const PanelAppearance appearance : {PanelAppearance::light, PanelAppearance::dark}) {
+            store->setPanelAppearance(appearance);
+            settleFrame();
+            const QString file = directory.filePath(name + u'-' + PanelAppearances::rawValue(appearance) + QStringLiteral(".png"));
+            if (!window->grabWindow().save(file))
+                qFatal("could not save %s", qPrintable(file));
+        }
+        store->setPanelAppearance(kept);
+        settleFrame();
     }
 
     // Runs a refresh of the selected website that succeeds with the snapshot or fails.

@@ -44,6 +44,7 @@ private slots:
             QCOMPARE(part(site, "selectedMark")->isVisible(), site.id == named.id);
         }
         EXPECT_PAGE(harness, {{"noWebsite", hidden}, {"addWebsiteButton", "Add website"}});
+        harness.screenshots("settings");
 
         QSignalSpy close(page, SIGNAL(close())), edit(page, SIGNAL(edit(QString))), add(page, SIGNAL(add()));
         QSignalSpy quit(singleton(harness, "Desktop"), SIGNAL(quitRequested()));
@@ -68,6 +69,7 @@ private slots:
         harness.click(part(sameAsDomain, "removeButton"));
         QVERIFY(harness.store->websites().isEmpty());
         EXPECT_PAGE(harness, {{"noWebsite", visible}, {"noWebsite", "No website yet."}, {"quitButton", "Quit Orvela"}});
+        harness.screenshots("settings-no-website");
 
         harness.click("addWebsiteButton");
         QCOMPARE(add.size(), 1);
@@ -87,6 +89,7 @@ private slots:
                               {"menuBarSwitch/segment:live", "Live"}, {"menuBarSwitch/segment:today", "Today"},
                               {"menuBarSwitch/segment:week", "Week"}, {"menuBarSwitch/segment:month", "Month"},
                               {"menuBarSwitch/segment:allTime", "All time"}});
+        harness.screenshots("settings-refresh-caption");
 
         harness.click("segment:120");
         QCOMPARE(harness.store->refreshInterval(), RefreshInterval::oneTwenty);
