@@ -105,9 +105,9 @@ private slots:
         QCOMPARE(updates.count(), 1);
         QVERIFY(controller.trayIcon().icon().cacheKey() != chartKey);
 
-        // What the status item does not show changes nothing.
-        shell.store->setPanelAppearance(PanelAppearance::dark);
-        shell.store->setRefreshInterval(RefreshInterval::oneTwenty);
+        // Changes that end where they began change nothing.
+        shell.store->setMenuBarMetric(MenuBarMetric::week);
+        shell.store->setMenuBarMetric(MenuBarMetric::today);
         settle();
         QCOMPARE(updates.count(), 1);
 

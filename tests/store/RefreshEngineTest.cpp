@@ -121,7 +121,9 @@ private slots:
         clock->advance(1);
         QCOMPARE(provider->fetches.size(), 1);  // the first is still running: this period is skipped
         succeed(0);
-        clock->advance(45);
+        clock->advance(30);
+        QCOMPARE(provider->fetches.size(), 1);  // 45 s after the skipped period, not 30
+        clock->advance(15);
         QCOMPARE(provider->fetches.size(), 2);
 
         store->startPolling(true);  // a refresh is running: no second one
