@@ -23,18 +23,18 @@ class ServerClientsTest : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<RunningServer> server;
-    std::unique_ptr<QNetworkAccessManager> manager;
-    QString token;
+    RunningServer server{start};
+    QNetworkAccessManager manager;
+    const QString token = server.createToken();
 
     CloudflareSyncClient syncClient(QString withToken)
     {
-        return CloudflareSyncClient(server->url(), [withToken] { return withToken; }, *manager);
+        return CloudflareSyncClient(server.url(), [withToken] { return withToken; }, manager);
     }
 
     OrvelaAnalyticsProvider statsClient(QString withToken)
     {
-        return OrvelaAnalyticsProvider([withToken] { return std::optional<QString>(withToken); }, server->url(), *manager);
+        return OrvelaAnalyticsProvider([withToken] { return std::optional<QString>(withToken); }, server.url(), manager);
     }
 
 private slots:
@@ -43,19 +43,6 @@ private slots:
         // Half an hour off UTC, so the offset the client sends shows in the buckets.
         qputenv("TZ", "IST-5:30");
         tzset();
-    }
-
-    void init()
-    {
-        server = std::make_unique<RunningServer>(start);
-        manager = std::make_unique<QNetworkAccessManager>();
-        token = server->createToken();
-    }
-
-    void cleanup()
-    {
-        manager.reset();
-        server.reset();
     }
 
     void statesSavedAndLoadedByTheApp()
@@ -80,7 +67,7 @@ private slots:
     void snapshotsFetchedByTheApp()
     {
         QVERIFY(!await(syncClient(token).saveState({{shop}, shop.id, RefreshInterval::sixty, std::nullopt}, {})).error);
-        const auto sent = server->client()->Post(
+        const auto sent = server.client()->Post(
             "/v1/event", {{"User-Agent", "Mozilla/5.0 (X11; Linux x86_64) Firefox/125.0"}},
             "{\"s\":\"c0ffee00-1234-4abc-9def-0123456789ab\",\"k\":\"pageview\",\"u\":\"https://shop.example.net/\"}",
             "text/plain");
@@ -89,14 +76,10 @@ private slots:
         const auto fetched = await(statsClient(token).fetchSnapshot(shop, ProviderCredentials{}, {}));
         QVERIFY(!fetched.error);
         const AnalyticsSnapshot &snapshot = *fetched.value;
-        QCOMPARE(snapshot.liveVisitors, 1);
         QCOMPARE(snapshot.visitorsToday, 1);
         QCOMPARE(snapshot.pageViewsToday, 1);
-        QVERIFY(snapshot.trackingInstalled);
-        QCOMPARE(snapshot.visitorsAllTime, 1);
-        QCOMPARE(snapshot.hourlyVisitors->size(), 24);
-        QCOMPARE(snapshot.hourlyVisitors->last().start, *Instant::fromIso8601("2024-05-07T11:30:00Z"));
-        QCOMPARE(snapshot.hourlyVisitors->last().visitors, 1);
+        // The hours start at half past: the app sent its own offset.
+        QCOMPARE(snapshot.hourlyVisitors->last(), (HourlyVisitorCount{*Instant::fromIso8601("2024-05-07T11:30:00Z"), 1}));
         QCOMPARE(snapshot.recentVisitors.size(), 1);
         QCOMPARE(snapshot.recentVisitors.first().pages, QList<QString>{"/"});
 

@@ -35,6 +35,15 @@ inline int statusOf(const httplib::Result &result)
     return result ? result->status : -1;
 }
 
+// A body over a limit is answered and the connection closed without reading the rest; the
+// client may notice the close while still writing, before it reads the answer.
+inline bool answeredOrCut(const httplib::Result &result, int status)
+{
+    using httplib::Error;
+    return statusOf(result) == status || result.error() == Error::Canceled || result.error() == Error::Write ||
+           result.error() == Error::Read;
+}
+
 // An account state that lists one website.
 inline std::string stateWith(const std::string &id, const QString &name = {}, const char *domain = "shop.example.net")
 {
@@ -51,21 +60,18 @@ struct RunningServer {
     int port = 0;
 
     explicit RunningServer(qint64 start, HttpService::Options withOptions = {})
-        : now(std::make_shared<std::atomic<qint64>>(start)), options(withOptions)
+        : now(std::make_shared<std::atomic<qint64>>(start)),
+          storage(std::make_unique<SqliteStorage>(folder.path())),
+          options(withOptions)
     {
-        storage = std::make_unique<SqliteStorage>(folder.path());
         options.threads = 16;
         restart();
     }
 
-    ~RunningServer() { service->stop(); }
-
     // A new service over the same database, on a new port.
     void restart()
     {
-        if (service)
-            service->stop();
-        service.reset();
+        service.reset();  // the old collector is done before the new one reads the database
         service = std::make_unique<HttpService>(*storage, [clock = now] { return clock->load(); }, options);
         port = service->bind("127.0.0.1", 0);
         service->start();
@@ -73,8 +79,7 @@ struct RunningServer {
 
     QString createToken()
     {
-        const auto output = runTokenCommand({CommandLine::Token::Action::create, {}, folder.path()}, *storage, *now);
-        return output.out.trimmed();
+        return runTokenCommand({CommandLine::Token::Action::create, {}, folder.path()}, *storage, *now).out.trimmed();
     }
 
     QString databasePath() const { return SqliteStorage::fileName(folder.path()); }
