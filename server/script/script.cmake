@@ -31,4 +31,4 @@ add_custom_command(
   COMMENT "Minifying the tracking script"
   VERBATIM)
 
-target_sources(orvela_server_core PRIVATE TrackingScript.h ${ORVELA_SCRIPT_OUT}/TrackingScriptData.cpp)
+target_sources(orvela_server_core PRIVATE http/TrackingScript.h ${ORVELA_SCRIPT_OUT}/TrackingScriptData.cpp)

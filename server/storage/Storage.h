@@ -5,12 +5,18 @@
 #include <QString>
 #include <map>
 #include <optional>
+#include <stdexcept>
 #include <tuple>
 #include <vector>
 
 // The data folder's contents behind one interface, so that another engine can take SQLite's
 // place. Times are Unix seconds; a "slot" is a quarter of an hour (time / 900); a "day" is a
 // UTC day number (time / 86400). Token hashes are raw SHA-256 digests.
+
+// What every engine throws when the database cannot be used.
+struct StorageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
 
 struct AccountRecord {
     QByteArray tokenHash;

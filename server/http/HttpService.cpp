@@ -2,7 +2,6 @@
 
 #include "Choices.h"
 #include "Json.h"
-#include "SqliteStorage.h"
 #include "Stats.h"
 #include "Tokens.h"
 #include "TrackingScript.h"

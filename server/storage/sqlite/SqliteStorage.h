@@ -4,15 +4,10 @@
 
 #include <memory>
 #include <mutex>
-#include <stdexcept>
 #include <vector>
 
 struct sqlite3;
 class SqliteConnection;
-
-struct StorageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
 
 // The embedded engine: one file, "orvela.db", in the data folder, in WAL mode so that readers
 // never wait for the collector. Writes go through one connection under a lock; reads take a

@@ -1,6 +1,8 @@
 #include "SqliteStorage.h"
 
 #include "Clock.h"
+#include "SqliteConnection.h"
+#include "SqliteTransaction.h"
 
 #include <QDir>
 #include <QFile>
@@ -41,159 +43,6 @@ CREATE TABLE IF NOT EXISTS days(
   site INTEGER, day INTEGER, visitors INTEGER NOT NULL, page_views INTEGER NOT NULL,
   PRIMARY KEY(site, day)) WITHOUT ROWID;
 )sql";
-
-}  // namespace
-
-// One statement of a connection's cache, reset and cleared on the way out.
-class Statement
-{
-public:
-    Statement(sqlite3 *db, sqlite3_stmt *stmt) : m_db(db), m_stmt(stmt) {}
-    Statement(Statement &&other) noexcept : m_db(other.m_db), m_stmt(std::exchange(other.m_stmt, nullptr)) {}
-    Statement(const Statement &) = delete;
-    ~Statement()
-    {
-        if (!m_stmt)
-            return;
-        sqlite3_reset(m_stmt);
-        sqlite3_clear_bindings(m_stmt);
-    }
-
-    // Binding hands the statement on, so that a query can be prepared and bound in one line.
-    Statement &&bind(int index, qint64 value)
-    {
-        check(sqlite3_bind_int64(m_stmt, index, value));
-        return std::move(*this);
-    }
-    Statement &&bind(int index, const QByteArray &blob)
-    {
-        check(sqlite3_bind_blob(m_stmt, index, blob.constData(), int(blob.size()), SQLITE_TRANSIENT));
-        return std::move(*this);
-    }
-    Statement &&bindText(int index, const QByteArray &utf8)
-    {
-        check(sqlite3_bind_text(m_stmt, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT));
-        return std::move(*this);
-    }
-    Statement &&bind(int index, const QString &text) { return bindText(index, text.toUtf8()); }
-
-    // True while there is a row to read.
-    bool step()
-    {
-        const int result = sqlite3_step(m_stmt);
-        if (result == SQLITE_ROW)
-            return true;
-        if (result == SQLITE_DONE)
-            return false;
-        throw StorageError(sqlite3_errmsg(m_db));
-    }
-    void run()
-    {
-        while (step()) {
-        }
-    }
-
-    bool isNull(int column) const { return sqlite3_column_type(m_stmt, column) == SQLITE_NULL; }
-    qint64 integer(int column) const { return sqlite3_column_int64(m_stmt, column); }
-    QByteArray blob(int column) const
-    {
-        const auto *data = static_cast<const char *>(sqlite3_column_blob(m_stmt, column));
-        return QByteArray(data, sqlite3_column_bytes(m_stmt, column));
-    }
-    QString text(int column) const
-    {
-        const auto *data = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, column));
-        return QString::fromUtf8(data, sqlite3_column_bytes(m_stmt, column));
-    }
-
-private:
-    void check(int result)
-    {
-        if (result != SQLITE_OK)
-            throw StorageError(sqlite3_errmsg(m_db));
-    }
-
-    sqlite3 *m_db;
-    sqlite3_stmt *m_stmt;
-};
-
-class SqliteConnection
-{
-public:
-    SqliteConnection(const QString &path, bool create)
-    {
-        const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
-        if (sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, flags, nullptr) != SQLITE_OK) {
-            const QString reason = m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("out of memory");
-            sqlite3_close(m_db);
-            throw StorageError(reason.toStdString());
-        }
-        sqlite3_busy_timeout(m_db, 5000);
-        execute("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA temp_store=MEMORY;");
-    }
-    ~SqliteConnection()
-    {
-        for (auto &[sql, stmt] : m_cache)
-            sqlite3_finalize(stmt);
-        sqlite3_close(m_db);
-    }
-
-    void execute(const char *sql)
-    {
-        char *message = nullptr;
-        if (sqlite3_exec(m_db, sql, nullptr, nullptr, &message) != SQLITE_OK) {
-            const std::string reason = message ? message : "unknown failure";
-            sqlite3_free(message);
-            throw StorageError(reason);
-        }
-    }
-
-    // Statements are compiled once per connection and kept.
-    Statement prepare(const char *sql)
-    {
-        auto found = m_cache.find(sql);
-        if (found == m_cache.end()) {
-            sqlite3_stmt *stmt = nullptr;
-            if (sqlite3_prepare_v3(m_db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK)
-                throw StorageError(sqlite3_errmsg(m_db));
-            found = m_cache.emplace(sql, stmt).first;
-        }
-        return Statement(m_db, found->second);
-    }
-
-    sqlite3 *handle() const { return m_db; }
-
-private:
-    sqlite3 *m_db = nullptr;
-    std::unordered_map<const char *, sqlite3_stmt *> m_cache;
-};
-
-namespace {
-
-// Rolls back unless committed; BEGIN IMMEDIATE so that a read-then-write never meets a
-// second writer half way.
-class Transaction
-{
-public:
-    Transaction(SqliteConnection &db, bool write) : m_db(db)
-    {
-        m_db.execute(write ? "BEGIN IMMEDIATE" : "BEGIN");
-    }
-    ~Transaction()
-    {
-        if (!m_done)
-            sqlite3_exec(m_db.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
-    }
-    void commit()
-    {
-        m_db.execute("COMMIT");
-        m_done = true;
-    }
-
-private:
-    SqliteConnection &m_db;
-    bool m_done = false;
-};
 
 }  // namespace
 
@@ -267,7 +116,7 @@ QList<AccountRecord> SqliteStorage::accounts()
 void SqliteStorage::removeAccount(const QByteArray &tokenHash)
 {
     std::lock_guard lock(m_writeLock);
-    Transaction transaction(*m_writer, true);
+    SqliteTransaction transaction(*m_writer, true);
     m_writer->prepare("UPDATE sites SET owner = NULL WHERE owner = ?").bind(1, tokenHash).run();
     m_writer->prepare("DELETE FROM accounts WHERE token_hash = ?").bind(1, tokenHash).run();
     transaction.commit();
@@ -297,7 +146,7 @@ std::optional<qint64> SqliteStorage::replaceState(const QByteArray &tokenHash, c
                                                   const QList<QString> &siteUuids, qint64 now)
 {
     std::lock_guard lock(m_writeLock);
-    Transaction transaction(*m_writer, true);
+    SqliteTransaction transaction(*m_writer, true);
     auto previous = m_writer->prepare("SELECT updated_at FROM accounts WHERE token_hash = ?").bind(1, tokenHash);
     if (!previous.step())
         return std::nullopt;
@@ -406,7 +255,7 @@ OpenVisitors SqliteStorage::openVisitors(qint64 fromDay, qint64 openSince)
 void SqliteStorage::commit(const EventBatch &batch)
 {
     std::lock_guard lock(m_writeLock);
-    Transaction transaction(*m_writer, true);
+    SqliteTransaction transaction(*m_writer, true);
     for (const auto &[id, visit] : batch.visits) {
         m_writer
             ->prepare("INSERT INTO visits(id, site, public_id, first_seen, last_seen, referrer, country, next_seq) "
@@ -495,7 +344,7 @@ void SqliteStorage::purge(qint64 rawBefore, qint64 countersBefore, qint64 visito
     for (const auto &site : siteList) {
         for (;;) {
             std::lock_guard lock(m_writeLock);
-            Transaction transaction(*m_writer, true);
+            SqliteTransaction transaction(*m_writer, true);
             m_writer->execute("CREATE TEMP TABLE IF NOT EXISTS doomed(id INTEGER PRIMARY KEY)");
             m_writer->execute("DELETE FROM doomed");
             m_writer->prepare("INSERT INTO doomed SELECT id FROM visits WHERE site = ? AND last_seen < ? LIMIT 2000")
@@ -511,7 +360,7 @@ void SqliteStorage::purge(qint64 rawBefore, qint64 countersBefore, qint64 visito
         }
     }
     std::lock_guard lock(m_writeLock);
-    Transaction transaction(*m_writer, true);
+    SqliteTransaction transaction(*m_writer, true);
     m_writer->prepare("DELETE FROM slots WHERE slot < ?").bind(1, floorDiv(countersBefore, 900)).run();
     m_writer->prepare("DELETE FROM slot_countries WHERE slot < ?").bind(1, floorDiv(countersBefore, 900)).run();
     m_writer->prepare("DELETE FROM hours WHERE start < ?").bind(1, countersBefore).run();
@@ -522,7 +371,7 @@ void SqliteStorage::purge(qint64 rawBefore, qint64 countersBefore, qint64 visito
 Figures SqliteStorage::figures(const FigureQuery &q)
 {
     auto db = reader();
-    Transaction snapshot(*db, false);
+    SqliteTransaction snapshot(*db, false);
     Figures figures;
     {
         auto query = db->prepare("SELECT tracked FROM sites WHERE id = ?").bind(1, q.site);

@@ -1,6 +1,6 @@
 #include "Collector.h"
 
-#include "SqliteStorage.h"
+#include "Storage.h"
 
 #include <cstdio>
 

@@ -3,6 +3,7 @@
 #include "Clock.h"
 #include "Collector.h"
 #include "EventRules.h"
+#include "RateLimiter.h"
 #include "GeoIp.h"
 #include "SiteDirectory.h"
 #include "Storage.h"
