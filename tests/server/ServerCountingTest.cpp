@@ -178,15 +178,15 @@ private slots:
         for (const char *robot : {"Mozilla/5.0 (compatible; Googlebot/2.1)", "curl/8.0", ""})
             send("2024-05-07T12:00:00Z", {{"User-Agent", robot}, {"X-Forwarded-For", "192.0.2.1"}}, eventBody("pageview", "/"));
         // Pages on another host than the site's domain are not the site's; a subdomain's are.
-        const auto onHost = [](const char *host, const char *kind) {
-            return QStringLiteral("{\"s\":\"%1\",\"k\":\"%2\",\"u\":\"https://%3/\"}")
-                .arg(QLatin1String(siteId), QLatin1String(kind), QLatin1String(host))
+        const auto onHost = [](const char *host) {
+            return QStringLiteral("{\"s\":\"%1\",\"k\":\"pageview\",\"u\":\"https://%2/%2\"}")
+                .arg(QLatin1String(siteId), QLatin1String(host))
                 .toStdString();
         };
         for (const char *host : {"elsewhere.example", "shop.example.net.elsewhere.example", "example.net"})
-            send("2024-05-07T12:00:00Z", alice, onHost(host, "pageview"));
+            send("2024-05-07T12:00:00Z", alice, onHost(host));
         send("2024-05-07T12:00:00Z", alice, "{\"s\":\"" + std::string(siteId) + "\",\"k\":\"click\",\"l\":\"x\"}");
-        send("2024-05-07T12:00:00Z", alice, onHost("WWW.Shop.Example.NET", "pageview"));
+        send("2024-05-07T12:00:00Z", alice, onHost("WWW.Shop.Example.NET"));
         for (const std::string &body :
              {eventBody("pageview", "/unknown-site", "", "", otherSite), "{\"s\":\"" + std::string(siteId) + "\",\"k\":\"pageview\"",
               eventBody("visit", "/"), eventBody("pageview", "/too-long", std::string(5000, 'r').c_str()), std::string("[1, 2]")})
@@ -199,7 +199,7 @@ private slots:
         const WireStats figures = stats(0);
         QCOMPARE(figures.pageViewsToday, 7);  // kept, upper, www, 3 of the burst, later
         QCOMPARE(figures.visitorsToday, 2);   // Alice and Carol
-        QCOMPARE(visits(figures).last(), QStringLiteral("/kept /upper /;;;FR;0;2024-05-07T12:00:00Z"));
+        QCOMPARE(visits(figures).last(), QStringLiteral("/kept /upper /WWW.Shop.Example.NET;;;FR;0;2024-05-07T12:00:00Z"));
     }
 
     void statsQueriesAreChecked()

@@ -36,10 +36,15 @@ CREATE TABLE days(site INTEGER, day INTEGER, visitors INTEGER NOT NULL, page_vie
   PRIMARY KEY(site, day)) WITHOUT ROWID;
 )sql";
 
+// Runs `sql` and leaves the log behind with what it wrote, as a server that did not stop
+// cleanly does.
 void runSql(const QString &path, const QByteArray &sql)
 {
     sqlite3 *db = nullptr;
     QCOMPARE(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
+    int keepLog = 1;
+    sqlite3_file_control(db, nullptr, SQLITE_FCNTL_PERSIST_WAL, &keepLog);
+    sqlite3_exec(db, "PRAGMA wal_autocheckpoint=0", nullptr, nullptr, nullptr);
     char *message = nullptr;
     const int result = sqlite3_exec(db, sql.constData(), nullptr, nullptr, &message);
     const QString reason = message ? QString::fromUtf8(message) : QString();
@@ -215,6 +220,9 @@ private slots:
             }
             QCOMPARE(sqlValue(path, "SELECT count(*) FROM visits"), 0);
             QCOMPARE(sqlValue(path, "SELECT count(*) FROM days"), 1);
+            // Neither the file nor the log the old server left holds the salt any more.
+            QVERIFY(QFileInfo::exists(path + "-wal"));
+            QCOMPARE(whereSaltsShow(folder.path(), {salt}), QStringList());
         }
         QCOMPARE(whereSaltsShow(folder.path(), {salt}), QStringList());
     }
@@ -273,6 +281,12 @@ private slots:
         QCOMPARE(sqlValue(path, "SELECT count(*) FROM ended_sites"), 0);
         QCOMPARE(sqlValue(path, "SELECT count(*) FROM hours WHERE site = " + QByteArray::number(ended)), 0);
         QCOMPARE(storage.tidy(retention, budget).rows, 0);
+
+        // Events counted while the account still was, and committed after its history went,
+        // leave nothing behind.
+        const qint64 rows = allRows(path);
+        storage.commit(visitBatch(++visit, ended, now, 2));
+        QCOMPARE(allRows(path), rows);
     }
 
     void batchesGoBeforeHousekeeping()
