@@ -18,3 +18,8 @@ inline qint64 floorDiv(qint64 value, qint64 divisor)
 }
 
 inline qint64 utcDay(qint64 at) { return floorDiv(at, secondsPerDay); }
+
+// The counters' unit: a quarter of an hour, so that any zone in use has its own midnight.
+constexpr qint64 slotLength = 15 * 60;
+
+inline qint64 slotOf(qint64 at) { return floorDiv(at, slotLength); }

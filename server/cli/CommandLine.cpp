@@ -16,7 +16,8 @@ const QString mainHelp = QStringLiteral(
     "  serve           answer HTTP requests (put a TLS reverse proxy in front)\n"
     "  token create    make a new sync token and print it once\n"
     "  token list      show each token's hash prefix and creation time\n"
-    "  token revoke P  revoke the token whose hash starts with P\n"
+    "  token rotate P  give the account of the token whose hash starts with P a new token\n"
+    "  token revoke P  end the account of that token, deleting its state and its figures\n"
     "\n"
     "'orvela-server COMMAND --help' describes a command's options.\n");
 
@@ -25,7 +26,9 @@ const QString serveHelp = QStringLiteral(
     "\n"
     "Options:\n"
     "  --listen HOST:PORT   address to listen on (default 127.0.0.1:8787; [::1]:8787 for IPv6)\n"
-    "  --data DIR           data folder (default $XDG_DATA_HOME/orvela-server)\n"
+    "  --data DIR           data folder (default $XDG_DATA_HOME/orvela-server); one server each\n"
+    "  --runtime-dir DIR    where the day's salt is kept across restarts, outside the data folder\n"
+    "                       (default $RUNTIME_DIRECTORY or $XDG_RUNTIME_DIR; without one, in memory)\n"
     "  --trust-proxy        take the client's address from the right-most X-Forwarded-For\n"
     "                       entry and its country from CF-IPCountry or X-Country-Code\n"
     "  --geoip FILE.mmdb    country database in MaxMind format\n"
@@ -34,11 +37,14 @@ const QString serveHelp = QStringLiteral(
 const QString tokenHelp = QStringLiteral(
     "Usage: orvela-server token create [--data DIR]\n"
     "       orvela-server token list [--data DIR]\n"
+    "       orvela-server token rotate PREFIX [--data DIR]\n"
     "       orvela-server token revoke PREFIX [--data DIR]\n"
     "\n"
-    "A token is an account: the app's sync token. Only its SHA-256 hash is stored, so a\n"
+    "A token opens an account: the app's sync token. Only its SHA-256 hash is stored, so a\n"
     "new token is printed once and cannot be shown again. PREFIX is the start of the hash\n"
-    "as 'token list' shows it.\n");
+    "as 'token list' shows it. 'rotate' replaces the token and keeps the account with its\n"
+    "websites and figures; the old token stops working at once. 'revoke' ends the account:\n"
+    "its state is deleted, and so are its websites' figures, which nobody sees again.\n");
 
 Mistake mistake(const QString &what, const QString &command)
 {
@@ -73,7 +79,17 @@ QString defaultDataFolder()
     return QDir(base).filePath(QStringLiteral("orvela-server"));
 }
 
-Command parse(const QStringList &arguments, const QString &defaultFolder)
+QString defaultRuntimeFolder()
+{
+    // systemd lists one folder per RuntimeDirectory= entry, separated by colons.
+    const QString service = qEnvironmentVariable("RUNTIME_DIRECTORY").section(u':', 0, 0);
+    if (QDir::isAbsolutePath(service))
+        return service;
+    const QString session = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    return QDir::isAbsolutePath(session) ? session : QString();
+}
+
+Command parse(const QStringList &arguments, const QString &defaultFolder, const QString &defaultRuntimeFolder)
 {
     if (arguments.isEmpty())
         return mistake(QStringLiteral("a command is needed"), {});
@@ -84,6 +100,7 @@ Command parse(const QStringList &arguments, const QString &defaultFolder)
     if (command == u"serve") {
         Serve serve;
         serve.dataFolder = defaultFolder;
+        serve.runtimeFolder = defaultRuntimeFolder;
         for (int i = 1; i < arguments.size(); ++i) {
             const QString &option = arguments[i];
             const auto value = [&]() -> std::optional<QString> {
@@ -106,6 +123,11 @@ Command parse(const QStringList &arguments, const QString &defaultFolder)
                 if (!text || text->isEmpty())
                     return mistake(QStringLiteral("--data needs a folder"), command);
                 serve.dataFolder = *text;
+            } else if (option == u"--runtime-dir") {
+                const auto text = value();
+                if (!text || text->isEmpty())
+                    return mistake(QStringLiteral("--runtime-dir needs a folder"), command);
+                serve.runtimeFolder = *text;
             } else if (option == u"--geoip") {
                 const auto text = value();
                 if (!text || text->isEmpty())
@@ -144,7 +166,7 @@ Command parse(const QStringList &arguments, const QString &defaultFolder)
             }
         }
         if (words.isEmpty())
-            return mistake(QStringLiteral("token needs create, list or revoke"), command);
+            return mistake(QStringLiteral("token needs create, list, rotate or revoke"), command);
         const QString action = words.takeFirst();
         if (action == u"create" || action == u"list") {
             if (!words.isEmpty())
@@ -152,10 +174,10 @@ Command parse(const QStringList &arguments, const QString &defaultFolder)
             token.action = action == u"create" ? Token::Action::create : Token::Action::list;
             return token;
         }
-        if (action == u"revoke") {
+        if (action == u"revoke" || action == u"rotate") {
             if (words.size() != 1)
-                return mistake(QStringLiteral("token revoke needs one hash prefix"), command);
-            token.action = Token::Action::revoke;
+                return mistake(QStringLiteral("token %1 needs one hash prefix").arg(action), command);
+            token.action = action == u"revoke" ? Token::Action::revoke : Token::Action::rotate;
             token.prefix = words.first().toLower();
             static const QRegularExpression hex(QStringLiteral("^[0-9a-f]{4,64}$"));
             if (!hex.match(token.prefix).hasMatch())

@@ -13,13 +13,14 @@ struct Serve {
     std::string host = "127.0.0.1";
     int port = 8787;
     QString dataFolder;
+    QString runtimeFolder;  // empty: none, the day's salt stays in memory
     bool trustProxy = false;
     QString geoIpFile;
     int retainDays = 30;
 };
 
 struct Token {
-    enum class Action { create, list, revoke };
+    enum class Action { create, list, revoke, rotate };
     Action action = Action::create;
     QString prefix;
     QString dataFolder;
@@ -37,10 +38,15 @@ struct Mistake {
 
 using Command = std::variant<Serve, Token, Help, Mistake>;
 
-// `arguments` without the program's name; `defaultDataFolder` fills in a missing --data.
-Command parse(const QStringList &arguments, const QString &defaultDataFolder);
+// `arguments` without the program's name; the defaults fill in a missing --data and
+// --runtime-dir.
+Command parse(const QStringList &arguments, const QString &defaultDataFolder,
+              const QString &defaultRuntimeFolder = {});
 
 // $XDG_DATA_HOME/orvela-server, or ~/.local/share/orvela-server.
 QString defaultDataFolder();
+// $RUNTIME_DIRECTORY (systemd's RuntimeDirectory=), or $XDG_RUNTIME_DIR, or none: folders on a
+// tmpfs that is cleared at boot. Never the data folder, never /tmp.
+QString defaultRuntimeFolder();
 
 }  // namespace CommandLine

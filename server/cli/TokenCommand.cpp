@@ -12,6 +12,25 @@ QString hexOf(const QByteArray &hash)
     return QString::fromLatin1(hash.toHex());
 }
 
+// The one account whose token's hash starts with `prefix`; otherwise says why not.
+std::optional<AccountRecord> accountOf(Storage &storage, const QString &prefix, CommandOutput &output)
+{
+    QList<AccountRecord> matches;
+    for (const auto &account : storage.accounts()) {
+        if (hexOf(account.tokenHash).startsWith(prefix))
+            matches.append(account);
+    }
+    if (matches.size() == 1)
+        return matches.first();
+    output.status = 1;
+    output.err = matches.isEmpty()
+                     ? QStringLiteral("orvela-server: no token's hash starts with %1\n").arg(prefix)
+                     : QStringLiteral("orvela-server: %1 tokens' hashes start with %2; give more digits\n")
+                           .arg(matches.size())
+                           .arg(prefix);
+    return std::nullopt;
+}
+
 }  // namespace
 
 CommandOutput runTokenCommand(const CommandLine::Token &command, Storage &storage, qint64 now)
@@ -37,24 +56,30 @@ CommandOutput runTokenCommand(const CommandLine::Token &command, Storage &storag
         break;
     }
     case Action::revoke: {
-        QList<AccountRecord> matches;
-        for (const auto &account : storage.accounts()) {
-            if (hexOf(account.tokenHash).startsWith(command.prefix))
-                matches.append(account);
-        }
-        if (matches.isEmpty()) {
-            output.err = QStringLiteral("orvela-server: no token's hash starts with %1\n").arg(command.prefix);
+        const auto account = accountOf(storage, command.prefix, output);
+        if (!account)
+            break;
+        storage.removeAccount(account->tokenHash);
+        output.out = QStringLiteral("Revoked %1: its account state is deleted, and its websites' figures are deleted "
+                                    "and shown to nobody again.\n")
+                         .arg(hexOf(account->tokenHash).left(shownDigits));
+        break;
+    }
+    case Action::rotate: {
+        const auto account = accountOf(storage, command.prefix, output);
+        if (!account)
+            break;
+        const QString old = hexOf(account->tokenHash).left(shownDigits);
+        const QString token = Tokens::generate();
+        if (!storage.replaceToken(account->tokenHash, Tokens::hash(token))) {
+            output.err = QStringLiteral("orvela-server: the token %1 was revoked meanwhile\n").arg(old);
             output.status = 1;
-        } else if (matches.size() > 1) {
-            output.err = QStringLiteral("orvela-server: %1 tokens' hashes start with %2; give more digits\n")
-                             .arg(matches.size())
-                             .arg(command.prefix);
-            output.status = 1;
-        } else {
-            storage.removeAccount(matches.first().tokenHash);
-            output.out = QStringLiteral("Revoked %1; its account state is deleted.\n")
-                             .arg(hexOf(matches.first().tokenHash).left(shownDigits));
+            break;
         }
+        output.out = token + u'\n';
+        output.err = QStringLiteral("Token %1 no longer works. The account, its websites and figures stay with this "
+                                    "new token, shown only once: give it to the app as ORVELA_SYNC_TOKEN.\n")
+                         .arg(old);
         break;
     }
     }

@@ -3,8 +3,8 @@
 #include "CommandLine.h"
 #include "Storage.h"
 
-// `token create`, `token list` and `token revoke`: what to print on stdout and stderr, and
-// the exit status.
+// `token create`, `token list`, `token rotate` and `token revoke`: what to print on stdout and
+// stderr, and the exit status.
 struct CommandOutput {
     QString out;
     QString err;

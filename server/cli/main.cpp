@@ -1,7 +1,9 @@
 // orvela-server: the command line and the process around the HTTP service.
 #include "CommandLine.h"
+#include "DataFolderLock.h"
 #include "GeoIp.h"
 #include "HttpService.h"
+#include "RuntimeSalts.h"
 #include "SqliteStorage.h"
 #include "TokenCommand.h"
 
@@ -19,14 +21,56 @@ void print(FILE *stream, const QString &text)
     std::fflush(stream);
 }
 
+QString shownPath(const QString &path)
+{
+    return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+}
+
 std::unique_ptr<SqliteStorage> openStorage(const QString &folder)
 {
     try {
         return std::make_unique<SqliteStorage>(folder);
     } catch (const StorageError &error) {
         print(stderr, QStringLiteral("orvela-server: cannot use the data folder %1: %2\n")
-                          .arg(QDir::toNativeSeparators(QFileInfo(folder).absoluteFilePath()),
-                               QString::fromLocal8Bit(error.what())));
+                          .arg(shownPath(folder), QString::fromLocal8Bit(error.what())));
+        return nullptr;
+    }
+}
+
+bool isWithin(const QString &path, const QString &folder)
+{
+    const QString inner = QFileInfo(path).canonicalFilePath();
+    const QString outer = QFileInfo(folder).canonicalFilePath();
+    return !inner.isEmpty() && !outer.isEmpty() && (inner == outer || inner.startsWith(outer + u'/'));
+}
+
+// The day's salts: in a file of the runtime folder, or in memory alone. Never in the data
+// folder, which backups copy.
+std::unique_ptr<RuntimeSalts> openSalts(const QString &runtimeFolder, const QString &dataFolder, Storage &storage)
+{
+    const auto warn = [](const QString &message) { print(stderr, QStringLiteral("orvela-server: %1\n").arg(message)); };
+    if (runtimeFolder.isEmpty()) {
+        warn(QStringLiteral("no runtime folder ($RUNTIME_DIRECTORY, $XDG_RUNTIME_DIR or --runtime-dir): the day's "
+                            "salt is kept in memory only, so after a restart today's visitors are counted anew"));
+        return std::make_unique<RuntimeSalts>(QString());
+    }
+    if (!QFileInfo::exists(runtimeFolder)) {
+        if (!QDir().mkpath(runtimeFolder)) {
+            warn(QStringLiteral("cannot create the runtime folder %1").arg(shownPath(runtimeFolder)));
+            return nullptr;
+        }
+        QFile::setPermissions(runtimeFolder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    if (isWithin(runtimeFolder, dataFolder)) {
+        warn(QStringLiteral("the runtime folder %1 is inside the data folder: the day's salt must stay out of it "
+                            "and out of its backups")
+                 .arg(shownPath(runtimeFolder)));
+        return nullptr;
+    }
+    try {
+        return std::make_unique<RuntimeSalts>(RuntimeSalts::fileIn(runtimeFolder, storage.instanceId()), warn);
+    } catch (const StorageError &error) {
+        warn(QString::fromLocal8Bit(error.what()));
         return nullptr;
     }
 }
@@ -51,14 +95,28 @@ int serve(const CommandLine::Serve &options)
             return 1;
         }
     }
+    // The lock comes before anything touches the database.
+    if (!QDir().mkpath(options.dataFolder)) {
+        print(stderr, QStringLiteral("orvela-server: cannot use the data folder %1: cannot create the folder\n")
+                          .arg(shownPath(options.dataFolder)));
+        return 1;
+    }
+    const DataFolderLock lock(options.dataFolder);
+    if (!lock.held()) {
+        print(stderr, lock.problem());
+        return 1;
+    }
     auto storage = openStorage(options.dataFolder);
     if (!storage)
+        return 1;
+    const auto salts = openSalts(options.runtimeFolder, options.dataFolder, *storage);
+    if (!salts)
         return 1;
 
     HttpService::Options serviceOptions;
     serviceOptions.trustProxy = options.trustProxy;
     serviceOptions.retainDays = options.retainDays;
-    HttpService service(*storage, systemClock(), serviceOptions, geoIp);
+    HttpService service(*storage, *salts, systemClock(), serviceOptions, geoIp);
     const QString where = QString::fromStdString(options.host.find(':') != std::string::npos
                                                      ? "[" + options.host + "]"
                                                      : options.host);
@@ -81,7 +139,7 @@ int serve(const CommandLine::Serve &options)
     print(stdout, QStringLiteral("orvela-server: serving http://%1:%2/ with data in %3\n")
                       .arg(where)
                       .arg(port)
-                      .arg(QDir::toNativeSeparators(QFileInfo(options.dataFolder).absoluteFilePath())));
+                      .arg(shownPath(options.dataFolder)));
     service.run();
     // run() also returns when the listening socket fails; wake the waiter in that case too.
     pthread_kill(waiter.native_handle(), SIGTERM);
@@ -97,7 +155,8 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
 
-    const auto command = CommandLine::parse(arguments, CommandLine::defaultDataFolder());
+    const auto command =
+        CommandLine::parse(arguments, CommandLine::defaultDataFolder(), CommandLine::defaultRuntimeFolder());
     if (const auto *help = std::get_if<CommandLine::Help>(&command)) {
         print(stdout, help->text);
         return 0;

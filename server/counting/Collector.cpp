@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
-Collector::Collector(Storage &storage, SiteDirectory &sites, Clock clock, Options options)
-    : m_storage(storage), m_sites(sites), m_clock(std::move(clock)), m_options(options), m_counter(storage)
+Collector::Collector(Storage &storage, SiteDirectory &sites, DailySalts &salts, Clock clock, Options options)
+    : m_storage(storage), m_sites(sites), m_clock(std::move(clock)), m_options(options), m_counter(storage, salts)
 {
     const qint64 now = m_clock();
     m_counter.restore(now);
@@ -63,25 +63,28 @@ void Collector::stop()
     m_committed.notify_all();
 }
 
-void Collector::chores(qint64 now)
-{
-    const bool retired = m_counter.maintain(now);
-    if (now - m_lastReload >= 5 || now < m_lastReload) {
-        m_sites.reload();
-        m_lastReload = now;
-    }
-    if (retired || now - m_lastPurge >= 3600 || now < m_lastPurge) {
-        m_storage.purge(now - m_options.retainDays * secondsPerDay, now - 3 * secondsPerDay,
-                        VisitCounter::firstKeptDay(now));
-        m_lastPurge = now;
-    }
-}
-
-void Collector::choresLogged(qint64 now)
+void Collector::housekeeping(qint64 now)
 {
     try {
-        chores(now);
+        // Once yesterday's salt is retired, its visitors can go too.
+        if (m_counter.maintain(now))
+            m_tidying = true;
+        if (now - m_lastReload >= 5 || now < m_lastReload) {
+            m_sites.reload();
+            m_lastReload = now;
+        }
+        if (now - m_lastTidy >= 3600 || now < m_lastTidy) {
+            m_tidying = true;
+            m_lastTidy = now;
+        }
+        if (m_tidying) {
+            const Retention retention{now - m_options.retainDays * secondsPerDay, now - 3 * secondsPerDay,
+                                      VisitCounter::firstKeptDay(now)};
+            m_tidying = !m_storage.tidy(retention, m_options.tidyBudget).done;
+        }
     } catch (const StorageError &error) {
+        // Tried again within the hour rather than at once.
+        m_tidying = false;
         std::fprintf(stderr, "orvela-server: housekeeping failed: %s\n", error.what());
     }
 }
@@ -94,7 +97,8 @@ void Collector::run()
         bool last = false;
         {
             std::unique_lock lock(m_lock);
-            m_wake.wait_for(lock, std::chrono::seconds(1), [&] {
+            // While housekeeping has rounds to go, it goes on between batches without a pause.
+            m_wake.wait_for(lock, m_tidying ? std::chrono::seconds(0) : std::chrono::seconds(1), [&] {
                 return !m_queue.empty() || m_stopping || m_flushRequests > m_flushesServed;
             });
             work.swap(m_queue);
@@ -102,22 +106,23 @@ void Collector::run()
             last = m_stopping;
             m_busy = !work.empty();
         }
-        // Housekeeping before the batch, but not later than its first event, whose salt may
-        // still be needed; and again for the present once the batch is in.
-        if (!work.empty())
-            choresLogged(std::min(m_clock(), work.front().at));
-        try {
-            if (!work.empty()) {
+        // Events first. The salts retire no later than the batch's first event, whose salt may
+        // still be needed.
+        if (!work.empty()) {
+            try {
+                if (m_counter.maintain(std::min(m_clock(), work.front().at)))
+                    m_tidying = true;
                 EventBatch batch;
                 for (const auto &event : work)
                     m_counter.add(event, batch);
                 m_counter.finish(batch);
                 m_storage.commit(batch);
+            } catch (const StorageError &error) {
+                std::fprintf(stderr, "orvela-server: could not store %zu events: %s\n", work.size(), error.what());
             }
-        } catch (const StorageError &error) {
-            std::fprintf(stderr, "orvela-server: could not store %zu events: %s\n", work.size(), error.what());
         }
-        choresLogged(m_clock());
+        if (!last)
+            housekeeping(m_clock());
         {
             std::lock_guard lock(m_lock);
             m_flushesServed = serving;

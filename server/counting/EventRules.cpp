@@ -12,8 +12,6 @@ namespace EventRules {
 
 namespace {
 
-constexpr qsizetype textLimit = 500;
-
 // Missing or null: empty; anything but a string: no value.
 std::optional<QString> optionalText(const QJsonObject &object, const QString &key)
 {
@@ -74,7 +72,8 @@ std::optional<ParsedEvent> parse(const QByteArray &body)
     if (event.kind == EventKind::pageview && pageURL.isEmpty())
         return std::nullopt;
     if (!pageURL.isEmpty()) {
-        event.page = pageURL.path(QUrl::FullyDecoded).left(textLimit);
+        event.host = hostOf(pageURL.host());
+        event.page = cleanText(withoutParameters(pageURL.path(QUrl::FullyDecoded)));
         if (event.page.isEmpty())
             event.page = QStringLiteral("/");
     }
@@ -82,8 +81,82 @@ std::optional<ParsedEvent> parse(const QByteArray &body)
     if (!referrerURL.isEmpty() && referrerURL.host().compare(pageURL.host(), Qt::CaseInsensitive) != 0)
         event.referrer = referrerURL.host().toLower();
     if (event.kind == EventKind::click)
-        event.label = label->simplified().left(textLimit);
+        event.label = cleanText(label->simplified()).simplified();
     return event;
+}
+
+QString cleanText(const QString &text, qsizetype limit)
+{
+    QString clean;
+    clean.reserve(std::min(text.size(), limit));
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        const bool control = c < 0x20 || (c >= 0x7f && c < 0xa0);
+        const bool reordering = (c >= 0x202a && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069);
+        if (control || reordering)
+            continue;
+        if (QChar::isHighSurrogate(c)) {
+            // Kept whole or not at all; a lone half is dropped.
+            if (i + 1 < text.size() && QChar::isLowSurrogate(text[i + 1].unicode())) {
+                if (clean.size() + 2 > limit)
+                    break;
+                clean.append(text[i]).append(text[i + 1]);
+                ++i;
+            }
+            continue;
+        }
+        if (QChar::isLowSurrogate(c))
+            continue;
+        if (clean.size() + 1 > limit)
+            break;
+        clean.append(QChar(c));
+    }
+    return clean;
+}
+
+QString withoutParameters(const QString &path)
+{
+    QStringList segments = path.split(u'/');
+    for (QString &segment : segments) {
+        const qsizetype parameters = segment.indexOf(u';');
+        if (parameters >= 0)
+            segment.truncate(parameters);
+    }
+    return segments.join(u'/');
+}
+
+QString hostOf(const QString &host)
+{
+    if (host.contains(u':'))  // an IPv6 address
+        return host.toLower();
+    QString ascii = QString::fromLatin1(QUrl::toAce(host)).toLower();
+    if (ascii.endsWith(u'.'))
+        ascii.chop(1);
+    return ascii;
+}
+
+QString siteHost(const QString &domain)
+{
+    QString text = domain.trimmed();
+    if (text.isEmpty())
+        return {};
+    if (!text.contains(QLatin1String("://")))
+        text.prepend(QLatin1String("http://"));
+    const QUrl url(text, QUrl::StrictMode);
+    if (!url.isValid())
+        return {};
+    QString host = hostOf(url.host());
+    if (host.startsWith(QLatin1String("www.")))
+        host.remove(0, 4);
+    return host;
+}
+
+bool belongsTo(const QString &pageHost, const QString &siteHost)
+{
+    if (siteHost.isEmpty() || pageHost.isEmpty())
+        return false;
+    return pageHost == siteHost ||
+           (pageHost.endsWith(siteHost) && pageHost[pageHost.size() - siteHost.size() - 1] == u'.');
 }
 
 bool isBot(const QString &userAgent)

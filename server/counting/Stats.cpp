@@ -20,7 +20,7 @@ FigureQuery query(qint64 site, int offsetMinutes, qint64 now)
     FigureQuery q;
     q.site = site;
     q.liveSince = now - liveWindow;
-    q.todayFromSlot = Counting::slotOf(midnight);
+    q.todayFromSlot = slotOf(midnight);
     q.alignment = int(((-offset / 60) % 60 + 60) % 60 / 15);
     q.hoursTo = Counting::hourStart(now, q.alignment);
     q.hoursFrom = q.hoursTo - 23 * 3600;

@@ -14,21 +14,17 @@ std::string keyOf(qint64 site, const QByteArray &hash)
     return key;
 }
 
-QByteArray randomBytes(int count)
-{
-    QByteArray bytes(count, Qt::Uninitialized);
-    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(bytes.data()), count / 4);
-    return bytes;
-}
-
 QString randomVisitId()
 {
-    return QString::fromLatin1(randomBytes(12).toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+    quint32 words[3];
+    QRandomGenerator::system()->fillRange(words);
+    const QByteArray bytes(reinterpret_cast<const char *>(words), sizeof words);
+    return QString::fromLatin1(bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
 }
 
 }  // namespace
 
-VisitCounter::VisitCounter(Storage &storage) : m_storage(storage) {}
+VisitCounter::VisitCounter(Storage &storage, DailySalts &salts) : m_storage(storage), m_salts(salts) {}
 
 void VisitCounter::restore(qint64 now)
 {
@@ -53,8 +49,7 @@ bool VisitCounter::maintain(qint64 now)
     const qint64 keepFrom = firstKeptDay(now);
     const bool retiring = keepFrom > m_keptFrom;
     if (retiring) {
-        m_storage.dropSaltsBefore(keepFrom);
-        m_salts.erase(m_salts.begin(), m_salts.lower_bound(keepFrom));
+        m_salts.forgetBefore(keepFrom);
         m_keptFrom = keepFrom;
     }
     m_visitors.erase(m_visitors.begin(), m_visitors.lower_bound(keepFrom));
@@ -62,24 +57,6 @@ bool VisitCounter::maintain(qint64 now)
         return entry.second.lastSeen < now - visitGap && !m_touchedVisits.contains(entry.first);
     });
     return retiring;
-}
-
-const QByteArray *VisitCounter::existingSalt(qint64 day)
-{
-    if (const auto found = m_salts.find(day); found != m_salts.end())
-        return &found->second;
-    if (auto stored = m_storage.salt(day))
-        return &m_salts.emplace(day, *stored).first->second;
-    return nullptr;
-}
-
-const QByteArray &VisitCounter::saltFor(qint64 day)
-{
-    if (const auto *salt = existingSalt(day))
-        return *salt;
-    QByteArray salt = randomBytes(32);
-    m_storage.putSalt(day, salt);
-    return m_salts.emplace(day, salt).first->second;
 }
 
 QByteArray VisitCounter::visitorHash(const QByteArray &salt, const IncomingEvent &event)
@@ -106,7 +83,10 @@ void VisitCounter::add(const IncomingEvent &event, EventBatch &batch)
     // Only after a backlog of more than half an hour: that day's salt is gone for good.
     if (day < m_keptFrom)
         return;
-    const QByteArray hash = visitorHash(saltFor(day), event);
+    const auto salt = m_salts.salt(day);
+    if (!salt)
+        return;
+    const QByteArray hash = visitorHash(*salt, event);
     const std::string key = keyOf(event.site, hash);
     auto &visitors = m_visitors[day];
     auto found = visitors.find(key);
@@ -116,7 +96,7 @@ void VisitCounter::add(const IncomingEvent &event, EventBatch &batch)
         // Just after midnight, someone in the middle of a visit keeps that visit, though under
         // the new salt they are a new visitor of the new day.
         if (at < day * secondsPerDay + saltGrace) {
-            if (const auto *previousSalt = existingSalt(day - 1)) {
+            if (const auto previousSalt = m_salts.keptSalt(day - 1)) {
                 const auto &yesterday = m_visitors[day - 1];
                 const auto before = yesterday.find(keyOf(event.site, visitorHash(*previousSalt, event)));
                 if (before != yesterday.end() && openVisit(before->second.visit, at)) {

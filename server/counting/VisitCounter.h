@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Clock.h"
+#include "DailySalts.h"
 #include "Storage.h"
 
 #include <QByteArray>
@@ -27,10 +28,8 @@ struct IncomingEvent {
 namespace Counting {
 constexpr qint64 visitGap = 30 * 60;   // a longer pause starts a new visit
 constexpr qint64 saltGrace = 30 * 60;  // the previous day's salt still continues open visits
-constexpr qint64 slotLength = 15 * 60;
 constexpr int alignments = 4;          // hours may start at :00, :15, :30 or :45 UTC
 
-inline qint64 slotOf(qint64 at) { return floorDiv(at, slotLength); }
 // Start of the hour containing `at` for hours that begin `alignment` quarters past the UTC hour.
 inline qint64 hourStart(qint64 at, int alignment)
 {
@@ -45,7 +44,7 @@ inline qint64 hourStart(qint64 at, int alignment)
 class VisitCounter
 {
 public:
-    explicit VisitCounter(Storage &storage);
+    VisitCounter(Storage &storage, DailySalts &salts);
 
     // Reloads the visitors and open visits of the current salt day(s).
     void restore(qint64 now);
@@ -68,13 +67,11 @@ private:
         QString country;
     };
 
-    const QByteArray &saltFor(qint64 day);
-    const QByteArray *existingSalt(qint64 day);
     static QByteArray visitorHash(const QByteArray &salt, const IncomingEvent &event);
     VisitRow *openVisit(qint64 id, qint64 at);
 
     Storage &m_storage;
-    std::map<qint64, QByteArray> m_salts;
+    DailySalts &m_salts;
     std::map<qint64, std::unordered_map<std::string, Visitor>> m_visitors;  // by salt day
     std::unordered_map<qint64, VisitRow> m_visits;
     qint64 m_lastVisitId = 0;

@@ -1,7 +1,7 @@
 #include "HttpService.h"
 
-#include "Choices.h"
 #include "Json.h"
+#include "StateRules.h"
 #include "Stats.h"
 #include "Tokens.h"
 #include "TrackingScript.h"
@@ -169,17 +169,19 @@ void sendScript(const httplib::Request &request, httplib::Response &response)
 
 }  // namespace
 
-HttpService::HttpService(Storage &storage, Clock clock, Options options, std::shared_ptr<GeoIp> geoIp)
+HttpService::HttpService(Storage &storage, DailySalts &salts, Clock clock, Options options,
+                         std::shared_ptr<GeoIp> geoIp)
     : m_storage(storage),
       m_clock(std::move(clock)),
       m_options(options),
       m_geoIp(std::move(geoIp)),
       m_sites(storage),
+      m_refusals([](const QString &line) { std::fprintf(stderr, "%s\n", qPrintable(line)); }),
       m_rateLimiter(options.rateBurst, options.ratePerSecond),
       m_server(std::make_unique<httplib::Server>())
 {
     m_sites.reload();
-    m_collector = std::make_unique<Collector>(m_storage, m_sites, m_clock, Collector::Options{options.retainDays});
+    m_collector = std::make_unique<Collector>(m_storage, m_sites, salts, m_clock, Collector::Options{options.retainDays});
 
     const int threads = options.threads;
     m_server->new_task_queue = [threads] { return new httplib::ThreadPool(size_t(threads)); };
@@ -365,16 +367,13 @@ void HttpService::putState(const httplib::Request &request, httplib::Response &r
         sendError(response, 400, error.reason);
         return;
     }
-    if (!RefreshIntervals::fromRawValue(state.refreshInterval)) {
-        sendError(response, 400, QStringLiteral("\"refreshInterval\" must be 30, 60 or 120"));
+    if (const auto problem = StateRules::problem(state)) {
+        sendError(response, 400, *problem);
         return;
     }
     // The service alone sets the time of a save.
     state.updatedAt.reset();
-    QList<QString> sites;
-    for (const auto &website : state.websites)
-        sites.append(Json::uuidText(website.id));
-    const auto updatedAt = m_storage.replaceState(*hash, state.encode(), sites, m_clock());
+    const auto updatedAt = m_storage.replaceState(*hash, state.encode(), StateRules::listedSites(state), m_clock());
     if (!updatedAt) {
         sendError(response, 401, QStringLiteral("unknown or missing token"));
         return;
@@ -422,6 +421,10 @@ void HttpService::postEvent(const httplib::Request &request, const QByteArray &b
     const auto site = m_sites.find(event->siteUuid);
     if (!site)
         return;
+    if (!EventRules::belongsTo(event->host, site->host)) {
+        m_refusals.refuse(event->siteUuid, site->host, event->host, m_clock());
+        return;
+    }
     const QString userAgent = header(request, "User-Agent");
     if (EventRules::isBot(userAgent))
         return;
@@ -431,7 +434,7 @@ void HttpService::postEvent(const httplib::Request &request, const QByteArray &b
     if (!m_rateLimiter.allow(address, now))
         return;
     IncomingEvent incoming;
-    incoming.site = *site;
+    incoming.site = site->id;
     incoming.siteUuid = event->siteUuid;
     incoming.kind = event->kind;
     incoming.page = event->page;

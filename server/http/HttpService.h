@@ -5,6 +5,7 @@
 #include "EventRules.h"
 #include "RateLimiter.h"
 #include "GeoIp.h"
+#include "HostRefusals.h"
 #include "SiteDirectory.h"
 #include "Storage.h"
 
@@ -38,7 +39,7 @@ public:
 
     static constexpr qsizetype stateLimit = 256 * 1024;
 
-    HttpService(Storage &storage, Clock clock, Options options, std::shared_ptr<GeoIp> geoIp = {});
+    HttpService(Storage &storage, DailySalts &salts, Clock clock, Options options, std::shared_ptr<GeoIp> geoIp = {});
     ~HttpService();
 
     // Binds to host:port (port 0: any free port) and returns the port. Throws ListenError.
@@ -64,6 +65,7 @@ private:
     Options m_options;
     std::shared_ptr<GeoIp> m_geoIp;
     SiteDirectory m_sites;
+    HostRefusals m_refusals;
     std::unique_ptr<Collector> m_collector;
     RateLimiter m_rateLimiter;
     std::unique_ptr<httplib::Server> m_server;

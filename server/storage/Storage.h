@@ -10,8 +10,16 @@
 #include <vector>
 
 // The data folder's contents behind one interface, so that another engine can take SQLite's
-// place. Times are Unix seconds; a "slot" is a quarter of an hour (time / 900); a "day" is a
-// UTC day number (time / 86400). Token hashes are raw SHA-256 digests.
+// place. Times are Unix seconds; a "slot" is a quarter of an hour (slotOf in Clock.h); a
+// "day" is a UTC day number (time / 86400). Token hashes are raw SHA-256 digests.
+//
+// Who sees a site's figures: an account owns a site from the first save that lists it for as
+// long as the account exists. Taking the site off its list stops counting and keeps claim and
+// history; listing it again resumes both. Another account that lists the same id gets nothing.
+// A site that never counted anything has nothing to keep: it is let go when it leaves the list.
+// Ending the account (revoking its token) makes its sites' history unreachable at once, and
+// housekeeping deletes it; an account that lists the same id later starts from nothing.
+// Nothing of the visitor hashes' salts is kept here: see DailySalts.
 
 // What every engine throws when the database cannot be used.
 struct StorageError : std::runtime_error {
@@ -19,6 +27,7 @@ struct StorageError : std::runtime_error {
 };
 
 struct AccountRecord {
+    qint64 id = 0;  // the account itself: a new token keeps it
     QByteArray tokenHash;
     qint64 createdAt = 0;
 };
@@ -28,10 +37,17 @@ struct StoredState {
     std::optional<qint64> updatedAt;
 };
 
+// A website as an account's state lists it.
+struct ListedSite {
+    QString uuid;    // canonical upper-case text
+    QString domain;  // as the state gives it
+};
+
+// A site whose owner lists it: one the collector counts.
 struct SiteRecord {
     qint64 id = 0;
-    QString uuid;  // canonical upper-case text
-    std::optional<QByteArray> owner;
+    QString uuid;
+    QString domain;
 };
 
 enum class EventKind { pageview = 0, click = 1, ping = 2 };
@@ -89,6 +105,21 @@ struct EventBatch {
     bool empty() const { return events.empty() && visitors.empty() && visits.empty(); }
 };
 
+// What housekeeping may delete: raw visits and their events last seen before `rawBefore`,
+// quarter-hour and hourly counters before `countersBefore`, visitors of days before
+// `visitorsBeforeDay`, and all history of sites whose account is gone. Daily roll-ups of
+// living sites stay.
+struct Retention {
+    qint64 rawBefore = 0;
+    qint64 countersBefore = 0;
+    qint64 visitorsBeforeDay = 0;
+};
+
+struct TidyRound {
+    qint64 rows = 0;    // rows deleted
+    bool done = false;  // nothing more is due
+};
+
 struct OpenVisitors {
     std::vector<VisitorRow> visitors;
     std::vector<VisitRow> visits;  // those the visitors point at and still open
@@ -137,32 +168,39 @@ class Storage
 public:
     virtual ~Storage() = default;
 
-    // Accounts: a token's hash is the account.
+    // A random name of this database, made with it; never secret.
+    virtual QString instanceId() = 0;
+
+    // Accounts: the bearer of a token whose hash is stored is that account.
     virtual void addAccount(const QByteArray &tokenHash, qint64 createdAt) = 0;
     virtual QList<AccountRecord> accounts() = 0;
+    // The account keeps everything; only the new token opens it from now on. False when no
+    // account has `oldHash`.
+    virtual bool replaceToken(const QByteArray &oldHash, const QByteArray &newHash) = 0;
+    // Ends the account: its state goes, and its sites' history is unreachable from now on.
     virtual void removeAccount(const QByteArray &tokenHash) = 0;
     virtual bool hasAccount(const QByteArray &tokenHash) = 0;
     // No value when there is no such account.
     virtual std::optional<StoredState> state(const QByteArray &tokenHash) = 0;
-    // Stores the document and the account's claim on its sites at once, and returns the new
-    // `updatedAt`: `now`, or one second after the previous one when that is not earlier.
-    // No value when the account is gone.
+    // Stores the document and which sites the account lists at once, and returns the new
+    // `updatedAt`: `now`, or one second after the previous one when that is not earlier. A
+    // listed site nobody owns becomes the account's; one it stops listing stops counting,
+    // and goes altogether if it never counted anything. No value when the account is gone.
     virtual std::optional<qint64> replaceState(const QByteArray &tokenHash, const QByteArray &document,
-                                               const QList<QString> &siteUuids, qint64 now) = 0;
+                                               const QList<ListedSite> &sites, qint64 now) = 0;
 
-    // Sites: a site counts events while some account lists it; the first to list it owns it.
-    virtual QList<SiteRecord> sites() = 0;
+    // The sites that count events: those their owner lists.
+    virtual QList<SiteRecord> listedSites() = 0;
+    // The site's id when this account owns and lists it.
     virtual std::optional<qint64> ownedSite(const QByteArray &tokenHash, const QString &uuid) = 0;
 
     // The collector's own records.
-    virtual std::optional<QByteArray> salt(qint64 day) = 0;
-    virtual void putSalt(qint64 day, const QByteArray &salt) = 0;
-    virtual void dropSaltsBefore(qint64 day) = 0;
     virtual OpenVisitors openVisitors(qint64 fromDay, qint64 openSince) = 0;
+    // Rows of sites that no longer exist are left out: their account ended meanwhile.
     virtual void commit(const EventBatch &batch) = 0;
-    // Raw visits last seen before `rawBefore`, quarter-hour and hourly counters before
-    // `countersBefore`, visitors of days before `visitorsBeforeDay`. Daily roll-ups stay.
-    virtual void purge(qint64 rawBefore, qint64 countersBefore, qint64 visitorsBeforeDay) = 0;
+    // Deletes at most `budget` rows of what `retention` lets go, in one short transaction, so
+    // that the collector's commits never wait long for it.
+    virtual TidyRound tidy(const Retention &retention, qint64 budget) = 0;
 
     virtual Figures figures(const FigureQuery &query) = 0;
 };

@@ -2,6 +2,7 @@
 // the same counting code as the collector, and prints "TOKEN SITE-ID" on stdout.
 //   orvela-server-fill --data DIR --events N [--days D]
 #include "Json.h"
+#include "RuntimeSalts.h"
 #include "SqliteStorage.h"
 #include "Tokens.h"
 #include "VisitCounter.h"
@@ -43,13 +44,14 @@ int main(int argc, char **argv)
     WireState state;
     state.websites.append({siteId, QStringLiteral("Bench"), QStringLiteral("bench.example"), std::nullopt});
     state.selectedWebsiteID = siteId;
-    storage.replaceState(account, state.encode(), {Json::uuidText(siteId)}, now);
+    storage.replaceState(account, state.encode(), {{Json::uuidText(siteId), state.websites.first().domain}}, now);
     const qint64 site = *storage.ownedSite(account, Json::uuidText(siteId));
 
     static const char *const pages[] = {"/", "/pricing", "/blog", "/blog/launch", "/docs", "/docs/install", "/about"};
     static const char *const referrers[] = {"", "", "news.example", "search.example", "social.example"};
     auto *random = QRandomGenerator::global();
-    VisitCounter counter(storage);
+    RuntimeSalts salts({});  // the salts go with this process: nobody counts these visitors again
+    VisitCounter counter(storage, salts);
     const qint64 first = now - days * secondsPerDay;
     const qint64 perDay = total / days;
     qint64 written = 0;
@@ -95,7 +97,9 @@ int main(int argc, char **argv)
     }
     std::fputs("\n", stderr);
     counter.maintain(now);
-    storage.purge(now - 30 * secondsPerDay, now - 3 * secondsPerDay, utcDay(now) - 1);
+    const Retention retention{now - 30 * secondsPerDay, now - 3 * secondsPerDay, utcDay(now) - 1};
+    while (!storage.tidy(retention, 100000).done) {
+    }
     std::printf("%s %s\n", qPrintable(token), qPrintable(Json::lowerUuidText(siteId)));
     return 0;
 }

@@ -1,6 +1,7 @@
 // The command line: parsing, the token commands, and the binary's messages.
 #include "ServerFixture.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QtTest>
 
@@ -8,7 +9,7 @@ namespace {
 
 CommandLine::Command parsed(const QStringList &arguments)
 {
-    return CommandLine::parse(arguments, QStringLiteral("/default"));
+    return CommandLine::parse(arguments, QStringLiteral("/default"), QStringLiteral("/run/default"));
 }
 
 QString mistakeOf(const QStringList &arguments)
@@ -18,13 +19,35 @@ QString mistakeOf(const QStringList &arguments)
     return mistake ? mistake->text : QString();
 }
 
+// An environment without a runtime folder, unless `runtime` names one.
+QProcessEnvironment environment(const QString &runtime = {})
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("RUNTIME_DIRECTORY"));
+    environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    if (!runtime.isEmpty())
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    return environment;
+}
+
 // The binary's exit status and what it wrote to stderr.
-std::pair<int, QString> runBinary(const QStringList &arguments)
+std::pair<int, QString> runBinary(const QStringList &arguments, const QProcessEnvironment &with = environment())
 {
     QProcess process;
+    process.setProcessEnvironment(with);
     process.start(QStringLiteral(ORVELA_SERVER_BINARY), arguments);
     process.waitForFinished(10000);
     return {process.exitCode(), QString::fromLocal8Bit(process.readAllStandardError())};
+}
+
+// A server of the binary on a free port; the port it serves on, or 0.
+int startServing(QProcess &serving, const QStringList &arguments, const QProcessEnvironment &with)
+{
+    serving.setProcessEnvironment(with);
+    serving.start(QStringLiteral(ORVELA_SERVER_BINARY), QStringList{"serve", "--listen", "127.0.0.1:0"} + arguments);
+    if (!serving.waitForReadyRead(10000))
+        return 0;
+    return QString::fromLocal8Bit(serving.readLine()).section(u':', 3).section(u'/', 0, 0).toInt();
 }
 
 }  // namespace
@@ -37,17 +60,23 @@ private slots:
     void serveOptionsAndMistakes()
     {
         const auto serve = std::get<CommandLine::Serve>(parsed({"serve", "--listen", "[::1]:9000", "--data", "/srv/o",
-                                                                "--trust-proxy", "--geoip", "/x.mmdb", "--retain-days", "7"}));
+                                                                "--trust-proxy", "--geoip", "/x.mmdb", "--retain-days", "7",
+                                                                "--runtime-dir", "/run/o"}));
         QCOMPARE(serve.host, std::string("::1"));
         QCOMPARE(serve.port, 9000);
         QCOMPARE(serve.dataFolder, QStringLiteral("/srv/o"));
         QVERIFY(serve.trustProxy);
         QCOMPARE(serve.geoIpFile, QStringLiteral("/x.mmdb"));
         QCOMPARE(serve.retainDays, 7);
+        QCOMPARE(serve.runtimeFolder, QStringLiteral("/run/o"));
         const auto defaults = std::get<CommandLine::Serve>(parsed({"serve"}));
         QCOMPARE(defaults.host, std::string("127.0.0.1"));  // not reachable from elsewhere unless asked
         QCOMPARE(defaults.port, 8787);
         QCOMPARE(defaults.dataFolder, QStringLiteral("/default"));
+        QCOMPARE(defaults.runtimeFolder, QStringLiteral("/run/default"));
+        const auto rotate = std::get<CommandLine::Token>(parsed({"token", "rotate", "ABCD12"}));
+        QCOMPARE(rotate.action, CommandLine::Token::Action::rotate);
+        QCOMPARE(rotate.prefix, QStringLiteral("abcd12"));
         for (const QStringList &help : {QStringList{"serve", "--help"}, QStringList{"token", "revoke", "--help"}, QStringList{"--help"}})
             QVERIFY(std::holds_alternative<CommandLine::Help>(parsed(help)));
 
@@ -59,7 +88,9 @@ private slots:
             {{"serve", "--listen", "::1:8787"}, "--listen needs HOST:PORT"},
             {{"serve", "--listen", "127.0.0.1:99999"}, "--listen needs HOST:PORT"},
             {{"serve", "--retain-days", "0"}, "--retain-days"}, {{"serve", "--data"}, "--data needs a folder"},
-            {{"token"}, "create, list or revoke"}, {{"token", "revoke"}, "one hash prefix"},
+            {{"serve", "--runtime-dir"}, "--runtime-dir needs a folder"},
+            {{"token"}, "create, list, rotate or revoke"}, {{"token", "revoke"}, "one hash prefix"},
+            {{"token", "rotate", "ab12", "cd34"}, "token rotate needs one hash prefix"},
             {{"token", "revoke", "xyz1"}, "hexadecimal"}, {{"token", "make"}, "unknown token action: make"},
             {{"stats"}, "unknown command: stats"}};
         for (const auto &[arguments, text] : mistakes)
@@ -82,10 +113,25 @@ private slots:
         QCOMPARE(listed.out.count(u'\n'), 2);
         QVERIFY(!listed.out.contains(token));
 
-        QCOMPARE(runTokenCommand({Action::revoke, "ffff" + hex.left(4), folder.path()}, storage, 0).status, 1);
-        QCOMPARE(runTokenCommand({Action::revoke, hex.left(8), folder.path()}, storage, 0).status, 0);
-        QCOMPARE(storage.accounts().size(), 1);
+        // A new token for the same account: the old one no longer opens it.
+        QVERIFY(storage.replaceState(Tokens::hash(token), "{}", {}, 0));
+        const qint64 account = storage.accounts().first().id;
+        const auto rotated = runTokenCommand({Action::rotate, hex.left(8), folder.path()}, storage, 0);
+        QCOMPARE(rotated.status, 0);
+        const QString newToken = rotated.out.trimmed();
+        QVERIFY(newToken.startsWith("orv_") && newToken != token);
+        QVERIFY2(rotated.err.contains(hex.left(12) + " no longer works"), qPrintable(rotated.err));
         QVERIFY(!storage.hasAccount(Tokens::hash(token)));
+        QCOMPARE(storage.accounts().first().id, account);
+        QCOMPARE(storage.accounts().first().createdAt, utc("2024-05-07T10:00:00Z"));
+        QCOMPARE(storage.state(Tokens::hash(newToken))->document, QByteArray("{}"));
+        QCOMPARE(runTokenCommand({Action::rotate, hex.left(8), folder.path()}, storage, 0).status, 1);
+
+        const QString newHex = QString::fromLatin1(Tokens::hash(newToken).toHex());
+        QCOMPARE(runTokenCommand({Action::revoke, "ffff" + newHex.left(4), folder.path()}, storage, 0).status, 1);
+        QCOMPARE(runTokenCommand({Action::revoke, newHex.left(8), folder.path()}, storage, 0).status, 0);
+        QCOMPARE(storage.accounts().size(), 1);
+        QVERIFY(!storage.hasAccount(Tokens::hash(newToken)));
     }
 
     void theBinarySaysWhatIsWrong()
@@ -105,18 +151,57 @@ private slots:
         QVERIFY2(unwritable.second.contains("cannot use the data folder"), qPrintable(unwritable.second));
         QCOMPARE(runBinary({"serve", "--listen"}).first, 2);
 
-        // And it serves, and stops on SIGTERM.
+        // A runtime folder inside the data folder would put the salt into its backups.
+        const auto inside = runBinary({"serve", "--data", folder.filePath("data"), "--runtime-dir",
+                                       folder.filePath("data/run"), "--listen", "127.0.0.1:0"});
+        QCOMPARE(inside.first, 1);
+        QVERIFY2(inside.second.contains("is inside the data folder"), qPrintable(inside.second));
+
+        // It serves, and stops on SIGTERM. Without a runtime folder it says where the salt is.
         QProcess serving;
-        serving.start(QStringLiteral(ORVELA_SERVER_BINARY), {"serve", "--data", folder.filePath("data"), "--listen", "127.0.0.1:0"});
-        QVERIFY(serving.waitForReadyRead(5000));
-        const QString banner = QString::fromLocal8Bit(serving.readLine());
-        const int port = banner.section(u':', 3).section(u'/', 0, 0).toInt();
-        QVERIFY2(port > 0, qPrintable(banner));
+        const int port = startServing(serving, {"--data", folder.filePath("data")}, environment());
+        QVERIFY(port > 0);
         httplib::Client client("127.0.0.1", port);
         QCOMPARE(statusOf(client.Get("/healthz")), 200);
         serving.terminate();
         QVERIFY(serving.waitForFinished(5000));
         QCOMPARE(serving.exitCode(), 0);
+        QVERIFY(QString::fromLocal8Bit(serving.readAllStandardError()).contains("salt is kept in memory only"));
+    }
+
+    void oneServerPerDataFolder()
+    {
+        QTemporaryDir folder, runtime;
+        QProcess first;
+        const int port = startServing(first, {"--data", folder.path()}, environment(runtime.path()));
+        QVERIFY(port > 0);
+
+        const auto second = runBinary({"serve", "--data", folder.path(), "--listen", "127.0.0.1:0"});
+        QCOMPARE(second.first, 1);
+        QVERIFY2(second.second.contains(QStringLiteral("another orvela-server (PID %1) is serving the data folder %2")
+                                            .arg(first.processId())
+                                            .arg(QDir(folder.path()).absolutePath())),
+                 qPrintable(second.second));
+        // The token commands still work, and the running server takes the new token.
+        QProcess create;
+        create.start(QStringLiteral(ORVELA_SERVER_BINARY), {"token", "create", "--data", folder.path()});
+        QVERIFY(create.waitForFinished(10000));
+        QCOMPARE(create.exitCode(), 0);
+        const std::string token = create.readAllStandardOutput().trimmed().toStdString();
+        httplib::Client client("127.0.0.1", port);
+        const std::string id = "C0FFEE00-1234-4ABC-9DEF-0123456789AB";
+        QCOMPARE(statusOf(client.Put("/v1/state", {{"Authorization", "Bearer " + token}}, stateWith(id), "application/json")),
+                 200);
+
+        // A visit's salt goes into the runtime folder, none into the data folder.
+        client.Post("/v1/event", {{"User-Agent", "Mozilla/5.0 Firefox/125.0"}},
+                    "{\"s\":\"" + id + "\",\"k\":\"pageview\",\"u\":\"https://shop.example.net/\"}", "text/plain");
+        QTRY_COMPARE_WITH_TIMEOUT(QDir(runtime.path()).entryList({"orvela-server-*.salts"}, QDir::Files).size(), 1, 20000);
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{"orvela-server.lock", "orvela.db", "orvela.db-shm", "orvela.db-wal"}));
+        first.terminate();
+        QVERIFY(first.waitForFinished(5000));
+        QCOMPARE(runBinary({"serve", "--data", folder.path(), "--listen", "127.0.0.1:99999"}).first, 2);
     }
 };
 

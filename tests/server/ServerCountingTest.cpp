@@ -4,7 +4,6 @@
 #include "WireStats.h"
 
 #include <QtTest>
-#include <sqlite3.h>
 
 namespace {
 
@@ -50,18 +49,6 @@ QStringList visits(const WireStats &stats)
                      .arg(visit.lastSeen.toIso8601());
     }
     return lines;
-}
-
-qint64 countRows(const QString &path, const char *sql)
-{
-    sqlite3 *db = nullptr;
-    sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
-    sqlite3_stmt *stmt = nullptr;
-    sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
-    const qint64 result = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : -1;
-    sqlite3_finalize(stmt);
-    sqlite3_close(db);
-    return result;
 }
 
 }  // namespace
@@ -147,8 +134,9 @@ private slots:
         QCOMPARE(indiaStats.visitorsWeek, 4);
 
         // The grace period is over: only Tuesday's salt is left.
-        QCOMPARE(countRows(server->databasePath(), "SELECT count(*) FROM salts"), 1);
-        QCOMPARE(countRows(server->databasePath(), "SELECT day FROM salts"), utc("2024-05-07T00:00:00Z") / 86400);
+        const qint64 tuesday = utc("2024-05-07T00:00:00Z") / secondsPerDay;
+        QVERIFY(!server->salts->keptSalt(tuesday - 1));
+        QVERIFY(server->salts->keptSalt(tuesday));
     }
 
     void visitorsAreNotFollowedAcrossDays()
@@ -161,15 +149,22 @@ private slots:
         QCOMPARE(wednesday.visitorsToday, 1);
         QCOMPARE(wednesday.visitorsWeek, 2);  // a daily unique on each day
         QCOMPARE(visits(wednesday), (QStringList{"/ /again;;;FR;600;2024-05-08T12:10:00Z", "/;;;FR;0;2024-05-07T12:00:00Z"}));
-        QCOMPARE(countRows(server->databasePath(), "SELECT count(*) FROM visitors"), 1);
+        QCOMPARE(sqlValue(server->databasePath(), "SELECT count(*) FROM visitors"), 1);
 
-        // Restarting keeps the open visit and today's visitors.
+        // Restarting keeps the open visit and today's visitors: the salt comes back from the
+        // runtime file.
         server->restart();
         send("2024-05-08T12:20:00Z", alice, eventBody("pageview", "/third"));
         const WireStats after = stats(0);
         QCOMPARE(after.visitorsToday, 1);
         QCOMPARE(visits(after).size(), 2);
         QCOMPARE(visits(after).first(), QStringLiteral("/ /again /third;;;FR;1200;2024-05-08T12:20:00Z"));
+
+        // Without one, the salt went with the process: Alice is a new visitor.
+        server->saltFile.clear();
+        server->restart();
+        send("2024-05-08T12:30:00Z", alice, eventBody("pageview", "/fourth"));
+        QCOMPARE(stats(0).visitorsToday, 2);
     }
 
     void droppedEventsAreStillAccepted()
@@ -182,6 +177,16 @@ private slots:
         // Robots, a site nobody lists, and what is not an event.
         for (const char *robot : {"Mozilla/5.0 (compatible; Googlebot/2.1)", "curl/8.0", ""})
             send("2024-05-07T12:00:00Z", {{"User-Agent", robot}, {"X-Forwarded-For", "192.0.2.1"}}, eventBody("pageview", "/"));
+        // Pages on another host than the site's domain are not the site's; a subdomain's are.
+        const auto onHost = [](const char *host) {
+            return QStringLiteral("{\"s\":\"%1\",\"k\":\"pageview\",\"u\":\"https://%2/%2\"}")
+                .arg(QLatin1String(siteId), QLatin1String(host))
+                .toStdString();
+        };
+        for (const char *host : {"elsewhere.example", "shop.example.net.elsewhere.example", "example.net"})
+            send("2024-05-07T12:00:00Z", alice, onHost(host));
+        send("2024-05-07T12:00:00Z", alice, "{\"s\":\"" + std::string(siteId) + "\",\"k\":\"click\",\"l\":\"x\"}");
+        send("2024-05-07T12:00:00Z", alice, onHost("WWW.Shop.Example.NET"));
         for (const std::string &body :
              {eventBody("pageview", "/unknown-site", "", "", otherSite), "{\"s\":\"" + std::string(siteId) + "\",\"k\":\"pageview\"",
               eventBody("visit", "/"), eventBody("pageview", "/too-long", std::string(5000, 'r').c_str()), std::string("[1, 2]")})
@@ -192,8 +197,9 @@ private slots:
         send("2024-05-07T12:00:02Z", carol, eventBody("pageview", "/later"));
 
         const WireStats figures = stats(0);
-        QCOMPARE(figures.pageViewsToday, 6);  // kept, upper, 3 of the burst, later
+        QCOMPARE(figures.pageViewsToday, 7);  // kept, upper, www, 3 of the burst, later
         QCOMPARE(figures.visitorsToday, 2);   // Alice and Carol
+        QCOMPARE(visits(figures).last(), QStringLiteral("/kept /upper /WWW.Shop.Example.NET;;;FR;0;2024-05-07T12:00:00Z"));
     }
 
     void statsQueriesAreChecked()
@@ -212,18 +218,66 @@ private slots:
                                          std::string("?website=shop&offset=0"), "?website=" + site + "&offset=0&offset=60"})
             QCOMPARE(status(query, token), 400);
         QCOMPARE(status("?website=" + std::string(otherSite) + "&offset=0", token), 404);
+    }
 
-        // Another account that lists the same id does not get its figures: the first to
-        // list a site owns it while it lists it.
-        const QString intruder = server->createToken();
-        const std::string state = stateWith(QByteArray(siteId).toUpper().toStdString(), "Mine", "x.example");
-        QCOMPARE(statusOf(server->put(intruder, state)), 200);
-        QCOMPARE(status(plain, intruder), 404);
-        // Once the owner lets it go, its figures stop being collected and it is free.
-        QCOMPARE(statusOf(server->put(token, "{\"websites\":[],\"refreshInterval\":60}")), 200);
-        QCOMPARE(status(plain, token), 404);
-        QCOMPARE(statusOf(server->put(intruder, state)), 200);
-        QCOMPARE(status(plain, intruder), 200);
+    // The id of a site is public, in every page's snippet: another account may list it, and
+    // must never see what was counted for its owner.
+    void aSiteHistoryStaysWithItsAccount()
+    {
+        startServer(utc("2024-05-07T12:00:00Z"));
+        send("2024-05-07T12:00:00Z", alice, eventBody("pageview", "/private", "https://news.example/"));
+        const std::string listing = stateWith(QByteArray(siteId).toUpper().toStdString(), "Mine");
+        const std::string nothing = "{\"websites\":[],\"refreshInterval\":60}";
+        const auto statsOf = [&](const QString &who) {
+            const auto result = server->client()->Get(
+                "/v1/stats?website=" + std::string(siteId) + "&offset=0", bearer(who));
+            return std::pair(statusOf(result), statusOf(result) == 200 ? visits(WireStats::decode(bodyOf(result))) : QStringList());
+        };
+        const std::pair<int, QStringList> owners{200, {"/private;;news.example;FR;0;2024-05-07T12:00:00Z"}};
+        const std::pair<int, QStringList> refused{404, {}};
+
+        // A second account lists the id while its owner does, then after its owner dropped it.
+        const QString squatter = server->createToken();
+        QCOMPARE(statusOf(server->put(squatter, listing)), 200);
+        QCOMPARE(statsOf(squatter), refused);
+        QCOMPARE(statusOf(server->put(token, nothing)), 200);
+        send("2024-05-07T12:01:00Z", bob, eventBody("pageview", "/while-off-the-list"));
+        QCOMPARE(statusOf(server->put(squatter, listing)), 200);
+        QCOMPARE(statsOf(squatter), refused);
+        QCOMPARE(statsOf(token), refused);
+        // Listed again, the site is its owner's as it was, and counts again.
+        QCOMPARE(statusOf(server->put(token, listing)), 200);
+        QCOMPARE(statsOf(token), owners);
+
+        // A new token for the account: the old one is refused, the history stays.
+        const auto rotated = server->tokenCommand(CommandLine::Token::Action::rotate, token);
+        QCOMPARE(rotated.status, 0);
+        QCOMPARE(statsOf(token).first, 401);
+        token = rotated.out.trimmed();
+        QCOMPARE(statsOf(token), owners);
+
+        // Revoked: the history is out of reach at once, before housekeeping has deleted it,
+        // and an account that lists the id now starts from nothing.
+        const qint64 ended = sqlValue(server->databasePath(), "SELECT id FROM sites");
+        QCOMPARE(server->tokenCommand(CommandLine::Token::Action::revoke, token).status, 0);
+        QCOMPARE(statusOf(server->put(squatter, listing)), 200);
+        const auto fresh = server->client()->Get("/v1/stats?website=" + std::string(siteId) + "&offset=0", bearer(squatter));
+        QCOMPARE(statusOf(fresh), 200);
+        const WireStats empty = WireStats::decode(bodyOf(fresh));
+        QCOMPARE(empty.visitorsAllTime, 0);
+        QCOMPARE(empty.trackingInstalled, false);
+        QCOMPARE(visits(empty), QStringList());
+        const QByteArray leftBehind = "SELECT count(*) FROM visits WHERE site = " + QByteArray::number(ended);
+        QCOMPARE(sqlValue(server->databasePath(), leftBehind), 1);
+
+        // The next housekeeping deletes it; the new owner counts as usual.
+        send("2024-05-07T13:00:01Z", bob, eventBody("pageview", "/new-owner"));
+        QCOMPARE(sqlValue(server->databasePath(), leftBehind), 0);
+        for (const char *table : {"days", "slots", "hours", "visitors"}) {
+            const QByteArray query = "SELECT count(*) FROM " + QByteArray(table) + " WHERE site = " + QByteArray::number(ended);
+            QVERIFY2(sqlValue(server->databasePath(), query) == 0, table);
+        }
+        QCOMPARE(statsOf(squatter).second, QStringList{"/new-owner;;;DE;0;2024-05-07T13:00:01Z"});
     }
 
     void rawEventsExpireAndRollUpsStay()
@@ -231,12 +285,12 @@ private slots:
         startServer(utc("2024-05-01T12:00:00Z"), {.retainDays = 2});
         send("2024-05-01T12:00:00Z", alice, eventBody("pageview", "/old"));
         send("2024-05-03T12:00:00Z", bob, eventBody("pageview", "/new"));
-        // An hour later the collector's housekeeping runs again, before storing the next event.
+        // An hour later the collector's housekeeping runs again, after storing the next event.
         send("2024-05-03T13:00:01Z", bob, eventBody("pageview", "/newer"));
         const WireStats figures = stats(0);
         QCOMPARE(visits(figures), (QStringList{"/newer;;;DE;0;2024-05-03T13:00:01Z", "/new;;;DE;0;2024-05-03T12:00:00Z"}));
         QCOMPARE(figures.visitorsMonth, 2);  // Alice's day is still in the roll-ups
-        QCOMPARE(countRows(server->databasePath(), "SELECT count(*) FROM events"), 2);
+        QCOMPARE(sqlValue(server->databasePath(), "SELECT count(*) FROM events"), 2);
     }
 };
 

@@ -3,17 +3,20 @@
 // A real orvela-server on 127.0.0.1 with its data in a temporary folder and a clock the test
 // moves by hand.
 #include "HttpService.h"
+#include "RuntimeSalts.h"
 #include "SqliteStorage.h"
 #include "TokenCommand.h"
 #include "Instant.h"
 #include "Json.h"
 #include "Tokens.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <atomic>
 #include <httplib.h>
 #include <memory>
+#include <sqlite3.h>
 
 inline qint64 utc(const char *iso)
 {
@@ -44,6 +47,20 @@ inline bool answeredOrCut(const httplib::Result &result, int status)
            result.error() == Error::Read;
 }
 
+// The first column of the first row `sql` gives, read from the database file itself; -1 when
+// there is none.
+inline qint64 sqlValue(const QString &path, const char *sql)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt *stmt = nullptr;
+    sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
+    const qint64 result = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : -1;
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return result;
+}
+
 // An account state that lists one website.
 inline std::string stateWith(const std::string &id, const QString &name = {}, const char *domain = "shop.example.net")
 {
@@ -53,8 +70,11 @@ inline std::string stateWith(const std::string &id, const QString &name = {}, co
 
 struct RunningServer {
     QTemporaryDir folder;
+    QTemporaryDir runtime;  // the runtime folder, apart from the data folder
     std::shared_ptr<std::atomic<qint64>> now;
     std::unique_ptr<SqliteStorage> storage;
+    QString saltFile;  // empty: salts in memory only
+    std::unique_ptr<RuntimeSalts> salts;
     std::unique_ptr<HttpService> service;
     HttpService::Options options;
     int port = 0;
@@ -62,24 +82,31 @@ struct RunningServer {
     explicit RunningServer(qint64 start, HttpService::Options withOptions = {})
         : now(std::make_shared<std::atomic<qint64>>(start)),
           storage(std::make_unique<SqliteStorage>(folder.path())),
+          saltFile(RuntimeSalts::fileIn(runtime.path(), storage->instanceId())),
           options(withOptions)
     {
         options.threads = 16;
         restart();
     }
 
-    // A new service over the same database, on a new port.
+    // A new service over the same database, on a new port, with what a new process would have:
+    // the salts only from the runtime file.
     void restart()
     {
         service.reset();  // the old collector is done before the new one reads the database
-        service = std::make_unique<HttpService>(*storage, [clock = now] { return clock->load(); }, options);
+        salts = std::make_unique<RuntimeSalts>(saltFile);
+        service = std::make_unique<HttpService>(*storage, *salts, [clock = now] { return clock->load(); }, options);
         port = service->bind("127.0.0.1", 0);
         service->start();
     }
 
-    QString createToken()
+    QString createToken() { return tokenCommand(CommandLine::Token::Action::create).out.trimmed(); }
+
+    // `token rotate` and `token revoke` for a token, as the command line would run them.
+    CommandOutput tokenCommand(CommandLine::Token::Action action, const QString &token = {})
     {
-        return runTokenCommand({CommandLine::Token::Action::create, {}, folder.path()}, *storage, *now).out.trimmed();
+        const QString prefix = QString::fromLatin1(Tokens::hash(token).toHex().left(16));
+        return runTokenCommand({action, prefix, folder.path()}, *storage, *now);
     }
 
     QString databasePath() const { return SqliteStorage::fileName(folder.path()); }

@@ -1,5 +1,6 @@
 // The account-state endpoint and the tokens, against a real server and database file.
 #include "ServerFixture.h"
+#include "StateRules.h"
 #include "WireState.h"
 
 #include <QFile>
@@ -70,27 +71,70 @@ private slots:
         QCOMPARE(WireState::decode(bodyOf(clientTime)).updatedAt, at(start + 100));
     }
 
+    void badStatesAreRefusedAndChangeNothing_data()
+    {
+        QTest::addColumn<std::string>("body");
+        QTest::addColumn<QString>("reason");  // part of the error message, when the service words it
+        using namespace std::string_literals;
+        const auto withWebsites = [](const QStringList &websites) {
+            return "{\"websites\":[" + websites.join(u',').toStdString() + "],\"refreshInterval\":60}";
+        };
+        const auto website = [](const std::string &id) {
+            return QString::fromStdString("{\"id\":\"" + id + "\",\"displayName\":\"\",\"domain\":\"a.example\"}");
+        };
+        QStringList thousandAndOne;
+        for (int i = 0; i <= StateRules::websiteLimit; ++i)
+            thousandAndOne << website(QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString());
+
+        // How the shared decoder reads each field is tested with the app's clients; here, that
+        // what it refuses ends in a 400, and what only the service checks.
+        QTest::newRow("unfinished") << "{\"websites\": ["s << QString();
+        QTest::newRow("empty") << ""s << QString();
+        QTest::newRow("no websites") << "{\"refreshInterval\":60}"s << QString();
+        QTest::newRow("websites not a list") << "{\"websites\":{},\"refreshInterval\":60}"s << QString();
+        QTest::newRow("website without id") << withWebsites({"{\"displayName\":\"x\",\"domain\":\"a.b\"}"}) << QString();
+        QTest::newRow("name not a text")
+            << withWebsites({QString::fromStdString("{\"id\":\"" + siteA + "\",\"displayName\":7,\"domain\":\"a.b\"}")})
+            << QString();
+        QTest::newRow("unknown interval") << "{\"websites\":[],\"refreshInterval\":45}"s
+                                          << QStringLiteral("\"refreshInterval\" must be 30, 60 or 120");
+        QTest::newRow("nil id") << withWebsites({website("00000000-0000-0000-0000-000000000000")})
+                                << QStringLiteral("a website's \"id\" must not be the nil UUID");
+        QTest::newRow("one id twice") << withWebsites({website(siteA), website("0BADF00D-0000-4000-8000-000000000001"),
+                                                       website(QString::fromStdString(siteA).toLower().toStdString())})
+                                      << QStringLiteral("the website id %1 is listed more than once")
+                                             .arg(QString::fromStdString(siteA));
+        QTest::newRow("too many websites") << withWebsites(thousandAndOne)
+                                           << QStringLiteral("a state may list at most 1000 websites; this one lists 1001");
+    }
+
     void badStatesAreRefusedAndChangeNothing()
     {
+        QFETCH(std::string, body);
+        QFETCH(QString, reason);
         RunningServer server(start);
         const QString token = server.createToken();
         QCOMPARE(statusOf(server.put(token, validState)), 200);
         const auto stored = [&] { return bodyOf(server.client()->Get("/v1/state", bearer(token))); };
         const QByteArray before = stored();
 
-        // How the shared decoder reads each field is tested with the app's clients; here, that
-        // what it refuses, and the interval only the server checks, ends in a 400.
-        using namespace std::string_literals;
-        const auto withWebsite = [](const std::string &fields) {
-            return "{\"websites\":[{" + fields + "}],\"refreshInterval\":60}";
-        };
-        for (const std::string &body :
-             {"{\"websites\": ["s, ""s, "{\"refreshInterval\":60}"s, "{\"websites\":{},\"refreshInterval\":60}"s,
-              "{\"websites\":[],\"refreshInterval\":45}"s, withWebsite("\"displayName\":\"x\",\"domain\":\"a.b\""),
-              withWebsite("\"id\":\"" + siteA + "\",\"displayName\":7,\"domain\":\"a.b\"")}) {
-            const auto result = server.put(token, body);
-            QVERIFY2(statusOf(result) == 400 && Json::parseObject(bodyOf(result)).value("error").isString(), body.c_str());
-        }
+        const auto result = server.put(token, body);
+        QCOMPARE(statusOf(result), 400);
+        const QJsonValue error = Json::parseObject(bodyOf(result)).value("error");
+        QVERIFY(error.isString());
+        if (!reason.isEmpty())
+            QCOMPARE(error.toString(), reason);
+        QCOMPARE(stored(), before);
+        QCOMPARE(server.storage->listedSites().size(), 1);
+    }
+
+    void oversizedStatesAreCut()
+    {
+        RunningServer server(start);
+        const QString token = server.createToken();
+        QCOMPARE(statusOf(server.put(token, validState)), 200);
+        const auto stored = [&] { return bodyOf(server.client()->Get("/v1/state", bearer(token))); };
+        const QByteArray before = stored();
 
         // Over 256 KiB: refused by its declared length, or, chunked, cut at the limit before
         // socket buffers have taken a few MiB more.
@@ -109,6 +153,21 @@ private slots:
         QVERIFY2(answeredOrCut(chunked, 400), httplib::to_string(chunked.error()).c_str());
         QVERIFY2(sent < size_t(24) << 20, "the server went on reading the chunked body");
         QCOMPARE(stored(), before);
+    }
+
+    // A thousand websites are fine; those dropped from the list that never counted anything
+    // leave no row behind.
+    void sitesThatNeverCountedGoWithTheList()
+    {
+        RunningServer server(start);
+        const QString token = server.createToken();
+        WireState state;
+        for (int i = 0; i < StateRules::websiteLimit; ++i)
+            state.websites.append({QUuid::createUuid(), {}, QStringLiteral("a.example"), std::nullopt});
+        QCOMPARE(statusOf(server.put(token, state.encode().toStdString())), 200);
+        QCOMPARE(sqlValue(server.databasePath(), "SELECT count(*) FROM sites"), StateRules::websiteLimit);
+        QCOMPARE(statusOf(server.put(token, validState)), 200);
+        QCOMPARE(sqlValue(server.databasePath(), "SELECT count(*) FROM sites"), 1);
     }
 
     void concurrentSavesAreAllKeptInOrder()

@@ -19,7 +19,10 @@ public:
             throw StorageError(reason.toStdString());
         }
         sqlite3_busy_timeout(m_db, 5000);
-        execute("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA temp_store=MEMORY;");
+        // Deleted rows are overwritten, so that a copy of the folder holds no revoked state
+        // and no expired visit.
+        execute("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA temp_store=MEMORY; "
+                "PRAGMA secure_delete=ON;");
     }
     ~SqliteConnection()
     {
@@ -52,6 +55,8 @@ public:
     }
 
     sqlite3 *handle() const { return m_db; }
+    // Rows changed by the last statement.
+    qint64 changes() const { return sqlite3_changes64(m_db); }
 
 private:
     sqlite3 *m_db = nullptr;

@@ -11,7 +11,8 @@ class SqliteConnection;
 
 // The embedded engine: one file, "orvela.db", in the data folder, in WAL mode so that readers
 // never wait for the collector. Writes go through one connection under a lock; reads take a
-// connection from a small pool.
+// connection from a small pool. The schema carries its version; opening the file brings an
+// older one up to date, and refuses a newer one.
 class SqliteStorage : public Storage
 {
 public:
@@ -20,23 +21,23 @@ public:
 
     static QString fileName(const QString &dataFolder);
 
+    QString instanceId() override;
+
     void addAccount(const QByteArray &tokenHash, qint64 createdAt) override;
     QList<AccountRecord> accounts() override;
+    bool replaceToken(const QByteArray &oldHash, const QByteArray &newHash) override;
     void removeAccount(const QByteArray &tokenHash) override;
     bool hasAccount(const QByteArray &tokenHash) override;
     std::optional<StoredState> state(const QByteArray &tokenHash) override;
     std::optional<qint64> replaceState(const QByteArray &tokenHash, const QByteArray &document,
-                                       const QList<QString> &siteUuids, qint64 now) override;
+                                       const QList<ListedSite> &sites, qint64 now) override;
 
-    QList<SiteRecord> sites() override;
+    QList<SiteRecord> listedSites() override;
     std::optional<qint64> ownedSite(const QByteArray &tokenHash, const QString &uuid) override;
 
-    std::optional<QByteArray> salt(qint64 day) override;
-    void putSalt(qint64 day, const QByteArray &salt) override;
-    void dropSaltsBefore(qint64 day) override;
     OpenVisitors openVisitors(qint64 fromDay, qint64 openSince) override;
     void commit(const EventBatch &batch) override;
-    void purge(qint64 rawBefore, qint64 countersBefore, qint64 visitorsBeforeDay) override;
+    TidyRound tidy(const Retention &retention, qint64 budget) override;
 
     Figures figures(const FigureQuery &query) override;
 
