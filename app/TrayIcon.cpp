@@ -20,16 +20,21 @@ public:
 
     void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode, QIcon::State) override
     {
-        const qreal side = std::min(rect.width(), rect.height());
-        const QRectF square(rect.x() + (rect.width() - side) / 2, rect.y() + (rect.height() - side) / 2, side, side);
-        const QRectF badge = square.adjusted(side * 0.04, side * 0.04, -side * 0.04, -side * 0.04);
+        // As tall as the slot allows; a slot wider than tall (a panel's can be 30 x 22) also
+        // gives the figure more width.
+        const qreal height = std::min(rect.width(), rect.height());
+        const qreal width = m_text ? std::min<qreal>(rect.width(), height * 1.5) : height;
+        const QRectF slot(rect.x() + (rect.width() - width) / 2, rect.y() + (rect.height() - height) / 2, width, height);
+        // A small icon needs every pixel for the figure; a larger one keeps a pixel's air.
+        const qreal inset = height < 20 ? 0 : std::max(1.0, std::round(height * 0.04));
+        const QRectF badge = slot.adjusted(inset, inset, -inset, -inset);
 
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing);
         painter->setRenderHint(QPainter::TextAntialiasing);
         painter->setPen(Qt::NoPen);
         painter->setBrush(mode == QIcon::Disabled ? QColor(Qt::gray) : badgeColour);
-        painter->drawRoundedRect(badge, side * 0.2, side * 0.2);
+        painter->drawRoundedRect(badge, height * 0.2, height * 0.2);
         if (m_text)
             paintText(painter, badge);
         else
@@ -55,22 +60,36 @@ public:
     QIconEngine *clone() const override { return new FigureIconEngine(m_text); }
 
 private:
+    // The largest size at which the figure's ink fits the badge with a margin, the glyphs of a
+    // bold face narrowed from condensed down to 55 % of their width and set tight: height is what
+    // keeps four characters in 16 px readable. Qt narrows a face that has no condensed form.
     void paintText(QPainter *painter, const QRectF &badge) const
     {
         QFont font = painter->font();
         font.setBold(true);
         font.setHintingPreference(QFont::PreferFullHinting);
-        const qreal width = badge.width() * 0.88;
-        qreal pixels = badge.height() * 0.62;
-        // Shrink until the text fits; QFont takes integral pixel sizes, so step by one pixel.
-        for (;; pixels -= 1) {
-            font.setPixelSize(std::max(1, int(pixels)));
-            if (pixels <= 1 || QFontMetricsF(font).horizontalAdvance(*m_text) <= width)
-                break;
+        const qreal margin = std::max(1.0, std::round(badge.height() * 0.08));
+        const QRectF room = badge.adjusted(margin, margin, -margin, -margin);
+        QRectF ink;
+        const auto fits = [&] {
+            ink = QFontMetricsF(font).tightBoundingRect(*m_text);
+            return ink.width() <= room.width() && ink.height() <= room.height();
+        };
+        bool found = false;
+        for (int pixels = int(badge.height() * 0.7); pixels > 1 && !found; --pixels) {
+            font.setPixelSize(pixels);
+            font.setLetterSpacing(QFont::AbsoluteSpacing, -pixels * 0.03);
+            for (int stretch = QFont::Condensed; stretch >= 55 && !found; stretch -= 5) {
+                font.setStretch(stretch);
+                found = fits();
+            }
         }
         painter->setFont(font);
         painter->setPen(Qt::white);
-        painter->drawText(badge, Qt::AlignCenter, *m_text);
+        // The ink is centred, not the line: figures have no descenders. Whole pixels vertically
+        // keep the digits' tops and bottoms sharp.
+        const QPointF origin = room.center() - ink.center();
+        painter->drawText(QPointF(origin.x(), std::round(origin.y())), *m_text);
     }
 
     static void paintChart(QPainter *painter, const QRectF &badge)
