@@ -88,12 +88,12 @@ PanelWindow &MenuBarController::panel()
         m_panel = std::make_unique<PanelWindow>(m_engine.get(), popup);
         m_panel->onLayout = [this](double height) { applyHeight(height); };
         connect(m_panel.get(), &QWindow::visibleChanged, this, &MenuBarController::panelVisibilityChanged);
+        connect(m_panel.get(), &PanelWindow::escapeNotTaken, this, &MenuBarController::closePanel,
+                Qt::QueuedConnection);
         m_panel->load();
     }
     return *m_panel;
 }
-
-// MARK: Status item
 
 void MenuBarController::observeStore()
 {
@@ -139,8 +139,6 @@ void MenuBarController::updateStatusItem()
     emit statusItemChanged();
     writeTestReport();
 }
-
-// MARK: Panel
 
 void MenuBarController::handleActivation(QSystemTrayIcon::ActivationReason reason)
 {
@@ -225,8 +223,6 @@ void MenuBarController::panelVisibilityChanged(bool visible)
     writeTestReport();
 }
 
-// MARK: Monitors
-
 void MenuBarController::installMonitors()
 {
     if (!m_filterInstalled) {
@@ -278,8 +274,10 @@ bool MenuBarController::eventFilter(QObject *watched, QEvent *event)
         return true;
     }
     case QEvent::KeyPress: {
+        // Escape goes to the page first, which closes what it has open; the panel closes on
+        // the Escapes it leaves (PanelWindow::escapeNotTaken). Shift+Escape closes it at once.
         const auto *key = static_cast<QKeyEvent *>(event);
-        if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier) {
+        if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::ShiftModifier) {
             QMetaObject::invokeMethod(this, &MenuBarController::closePanel, Qt::QueuedConnection);
             return true;
         }
@@ -297,8 +295,6 @@ bool MenuBarController::eventFilter(QObject *watched, QEvent *event)
         return false;
     }
 }
-
-// MARK: Test hook
 
 // With ORVELA_TEST_REPORT set, what X cannot tell about the icon and the panel (the title,
 // the tooltip, the panel's geometry) is written to that file after each change.

@@ -2,6 +2,7 @@
 
 #include "PanelPlacement.h"
 
+#include <QKeyEvent>
 #include <cstdio>
 
 PanelWindow::PanelWindow(QQmlEngine *engine, bool asPopup) : QQuickView(engine, nullptr), m_popup(asPopup)
@@ -28,6 +29,15 @@ bool PanelWindow::load()
     connect(m_root, &QQuickItem::implicitHeightChanged, this, &PanelWindow::reportLayout);
     reportLayout();
     return true;
+}
+
+void PanelWindow::keyPressEvent(QKeyEvent *event)
+{
+    QQuickView::keyPressEvent(event);
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier && !event->isAccepted()) {
+        event->accept();
+        emit escapeNotTaken();
+    }
 }
 
 void PanelWindow::reportLayout()

@@ -7,7 +7,8 @@
 
 // The window that hosts PopoverRootView. On X11 it is a frameless popup (no taskbar entry, no
 // decoration, placed by us); where the display server places windows itself (Wayland) it is
-// an ordinary window. It reports the height its content wants after every change.
+// an ordinary window. It reports the height its content wants after every change, and asks to
+// be closed by an Escape that the page did not take for itself (an open menu takes it).
 class PanelWindow : public QQuickView
 {
     Q_OBJECT
@@ -22,6 +23,12 @@ public:
 
     // Loads the root view; false, with the QML errors on stderr, when it cannot be loaded.
     bool load();
+
+signals:
+    void escapeNotTaken();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void reportLayout();

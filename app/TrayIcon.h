@@ -5,7 +5,7 @@
 #include <optional>
 
 // The tray icon. A tray shows no text beside an icon, so the figure is drawn into the icon:
-// white digits on a coloured square, the font shrunk to fit. Without a figure it shows the
+// white on a coloured badge, as large as the slot allows. Without a figure it shows the
 // chart symbol. Painted at whatever size the tray asks for, so HiDPI panels get sharp pixels.
 namespace TrayIcon {
 

@@ -22,6 +22,8 @@ class Theme : public QObject
     Q_PROPERTY(QColor accent READ accent NOTIFY changed)
     Q_PROPERTY(QColor accentPressed READ accentPressed NOTIFY changed)
     Q_PROPERTY(QColor onAccent READ onAccent NOTIFY changed)
+    Q_PROPERTY(QColor disabledFill READ disabledFill NOTIFY changed)
+    Q_PROPERTY(QColor disabledText READ disabledText NOTIFY changed)
     Q_PROPERTY(QColor fieldBackground READ fieldBackground NOTIFY changed)
     Q_PROPERTY(QColor fieldBorder READ fieldBorder NOTIFY changed)
     Q_PROPERTY(QColor controlBackground READ controlBackground NOTIFY changed)
@@ -41,15 +43,20 @@ public:
     static bool isDarkWindowColor(const QColor &window);
 
     bool dark() const { return m_dark; }
+    // Text reaches 4.5:1 against every surface it is drawn on, focus rings and disabled controls
+    // 3:1, in both schemes.
     QColor window() const { return pick(QColor(0xec, 0xec, 0xec), QColor(0x32, 0x32, 0x32)); }
     QColor foreground() const { return pick(Qt::black, Qt::white); }
     QColor text() const { return pick(QColor(0, 0, 0, 217), QColor(255, 255, 255, 217)); }
-    QColor secondaryText() const { return pick(QColor(0, 0, 0, 128), QColor(255, 255, 255, 140)); }
-    QColor placeholderText() const { return pick(QColor(0, 0, 0, 64), QColor(255, 255, 255, 64)); }
+    QColor secondaryText() const { return pick(QColor(0, 0, 0, 153), QColor(255, 255, 255, 145)); }
+    QColor placeholderText() const { return pick(QColor(0, 0, 0, 140), QColor(255, 255, 255, 143)); }
     QColor separator() const { return pick(QColor(0, 0, 0, 26), QColor(255, 255, 255, 26)); }
-    QColor accent() const { return pick(QColor(0x00, 0x7a, 0xff), QColor(0x0a, 0x84, 0xff)); }
-    QColor accentPressed() const { return pick(QColor(0x00, 0x62, 0xcc), QColor(0x40, 0x9c, 0xff)); }
+    QColor accent() const { return pick(QColor(0x00, 0x64, 0xd2), QColor(0x0a, 0x64, 0xd4)); }
+    QColor accentPressed() const { return pick(QColor(0x00, 0x50, 0xa8), QColor(0x08, 0x52, 0xae)); }
     QColor onAccent() const { return Qt::white; }
+    // A disabled control is grey where an enabled one is coloured, and its label quieter.
+    QColor disabledFill() const { return pick(QColor(0xdc, 0xdc, 0xdc), QColor(0x46, 0x46, 0x46)); }
+    QColor disabledText() const { return pick(QColor(0x77, 0x77, 0x77), QColor(0x95, 0x95, 0x95)); }
     QColor fieldBackground() const { return pick(Qt::white, QColor(255, 255, 255, 13)); }
     QColor fieldBorder() const { return pick(QColor(0, 0, 0, 46), QColor(255, 255, 255, 46)); }
     QColor controlBackground() const { return pick(Qt::white, QColor(255, 255, 255, 64)); }
@@ -59,7 +66,7 @@ public:
     QColor segmentSelected() const { return pick(Qt::white, QColor(0x63, 0x63, 0x66)); }
     QColor menuBackground() const { return pick(QColor(0xf6, 0xf6, 0xf6), QColor(0x2a, 0x2a, 0x2a)); }
     QColor hover() const { return pick(QColor(0, 0, 0, 15), QColor(255, 255, 255, 20)); }
-    QColor focusRing() const { return pick(QColor(0x00, 0x7a, 0xff, 128), QColor(0x0a, 0x84, 0xff, 150)); }
+    QColor focusRing() const { return pick(QColor(0x00, 0x64, 0xd2), QColor(0x4d, 0xa3, 0xff)); }
     QString monospaceFamily() const;
 
 signals:

@@ -44,6 +44,17 @@ struct Shell : StoreFixture {
     }
 
     QQuickItem *page() { return controller->panel().rootObject()->property("currentPage").value<QQuickItem *>(); }
+    QQuickItem *item(const QString &name)
+    {
+        QQuickItem *found = controller->panel().rootObject()->findChild<QQuickItem *>(name);
+        if (!found)
+            qFatal("no item %s in the panel", qPrintable(name));
+        return found;
+    }
+    bool websiteMenuOpen()
+    {
+        return item("websiteMenu")->findChild<QObject *>("websiteMenuPopup")->property("visible").toBool();
+    }
     QString pageType() { return page() ? QString::fromLatin1(page()->metaObject()->className()).section(u'_', 0, 0) : QString(); }
 };
 
@@ -161,6 +172,41 @@ private slots:
         QVERIFY(!controller.monitorsInstalled());
     }
 
+    // Escape closes the innermost open thing: the website menu, then the panel. Shift+Escape
+    // closes the panel at once, and the panel reopens without the menu.
+    void escapeClosesTheInnermostThing()
+    {
+        Shell shell(true, figures(3, 4));
+        MenuBarController &controller = *shell.controller;
+        PanelWindow &panel = controller.panel();
+        const auto openMenu = [&] {
+            controller.showPanel();
+            QVERIFY(QTest::qWaitForWindowActive(&panel));
+            QQuickItem *button = shell.item("websiteMenu");
+            QTest::mouseClick(&panel, Qt::LeftButton, {}, button->mapToScene(QPointF(10, button->height() / 2)).toPoint());
+            settle();
+            QVERIFY(shell.websiteMenuOpen());
+        };
+
+        openMenu();
+        QTest::keyClick(&panel, Qt::Key_Escape);
+        settle();
+        QVERIFY(!shell.websiteMenuOpen());
+        QVERIFY(controller.isPanelOpen());
+        QTest::keyClick(&panel, Qt::Key_Escape);
+        settle();
+        QVERIFY(!controller.isPanelOpen());
+
+        openMenu();
+        QTest::keyClick(&panel, Qt::Key_Escape, Qt::ShiftModifier);
+        settle();
+        QVERIFY(!controller.isPanelOpen());
+        controller.showPanel();
+        settle();
+        QVERIFY(!shell.websiteMenuOpen());
+        controller.closePanel();
+    }
+
     void theRootViewNavigatesAndFollowsTheStore()
     {
         Shell shell(true, figures(3, 4));
@@ -192,6 +238,9 @@ private slots:
         controller.closePanel();
         controller.showPanel();
         QCOMPARE(call("add"), QStringLiteral("WebsiteEditorView "));
+        // The editor opens ready for typing.
+        QVERIFY(QTest::qWaitForWindowActive(&controller.panel()));
+        QCOMPARE(controller.panel().activeFocusItem(), shell.item("nameField"));
         controller.closePanel();
     }
 

@@ -3,6 +3,7 @@
 #include "PageHarness.h"
 
 #include "BaseURL.h"
+#include "Contrast.h"
 #include "TrackingSnippet.h"
 
 namespace {
@@ -52,6 +53,11 @@ private slots:
         EXPECT_PAGE(harness, {{"confirmButton", "Testing…"}, {"validationMessage", hidden}});
         harness.screenshots("editor-testing");
         QVERIFY(!harness.item("confirmButton")->isEnabled());
+        // Disabled, its label still reads: 3:1 against the button's fill.
+        const QImage image = harness.grab();
+        const QRect button = harness.sceneRect(harness.item("confirmButton")).toRect();
+        const QColor fill = image.pixelColor(button.left() + 3, button.center().y());
+        QVERIFY(strongestContrast(image, button.adjusted(3, 3, -3, -3), fill) >= 3);
         harness.key(Qt::Key_Return);
         QCOMPARE(harness.provider->fetches.size(), 1);
         QCOMPARE(close.size(), 0);
@@ -61,6 +67,66 @@ private slots:
         // A failed first refresh still ends the save: the dashboard shows that failure.
         harness.provider->fail(0, AnalyticsFailure::unavailable);
         QTRY_COMPARE(close.size(), 1);
+    }
+
+    // The first field has the focus as the page opens, and Return saves from wherever the focus
+    // is on the page.
+    void returnConfirmsFromAnywhere_data()
+    {
+        QTest::addColumn<QString>("focused");
+        QTest::newRow("as opened") << QString();
+        for (const char *name : {"backButton", "nameField", "domainField", "dashboardField", "snippetText", "confirmButton"})
+            QTest::newRow(name) << QString::fromLatin1(name);
+    }
+    void returnConfirmsFromAnywhere()
+    {
+        QFETCH(QString, focused);
+        PageHarness harness;
+        const Website site = testWebsite("shop.example.org", "My Shop");
+        harness.open(editor, withWebsites({site}), {{"websiteID", idText(site.id)}});
+        if (focused.isEmpty())
+            QCOMPARE(harness.window->activeFocusItem(), harness.item("nameField"));
+        else
+            harness.item(focused)->forceActiveFocus(Qt::TabFocusReason);
+        harness.key(Qt::Key_Return);
+        QCOMPARE(harness.text("confirmButton"), "Testing…");
+        QCOMPARE(harness.provider->fetches.size(), 1);
+    }
+
+    // Long values show their start, where the site's name is, not their end: as loaded, and
+    // reached with Tab, which selects them for typing over.
+    void longValuesShowTheirStart_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<bool>("tabbedInto");
+        for (const char *field : {"nameField", "domainField", "dashboardField"}) {
+            QTest::addRow("%s as loaded", field) << QString::fromLatin1(field) << false;
+            QTest::addRow("%s tabbed into", field) << QString::fromLatin1(field) << true;
+        }
+    }
+    void longValuesShowTheirStart()
+    {
+        QFETCH(QString, field);
+        QFETCH(bool, tabbedInto);
+        PageHarness harness;
+        const QString domain = QStringLiteral("analytics.newsletter.subscriptions.bakery-example.org");
+        const Website site = testWebsite(domain, "The Bakery on the Corner of the Long Street, " + domain,
+                                         "https://stats.example.org/dashboards/" + domain + "/overview");
+        harness.open(editor, withWebsites({site}), {{"websiteID", idText(site.id)}});
+        if (field == u"domainField" && !tabbedInto)
+            harness.screenshots("editor-long-values");
+        QQuickItem *input = harness.item(field);
+        if (tabbedInto) {
+            harness.item("backButton")->forceActiveFocus(Qt::TabFocusReason);
+            for (int stop = 0; stop < 4 && harness.window->activeFocusItem() != input; ++stop)
+                harness.key(Qt::Key_Tab);
+            QCOMPARE(harness.window->activeFocusItem(), input);
+            QCOMPARE(input->property("selectedText"), input->property("text"));
+        }
+        QVERIFY(input->property("contentWidth").toReal() > input->width());
+        QRectF start;
+        QMetaObject::invokeMethod(input, "positionToRectangle", Q_RETURN_ARG(QRectF, start), Q_ARG(int, 0));
+        QVERIFY2(start.left() >= 0, qPrintable(QString::number(start.left())));
     }
 
     void credentialsWhenAdding()
@@ -113,10 +179,11 @@ private slots:
         // Its tracking has not been seen: the reminder and the site's own snippet.
         EXPECT_PAGE(harness, {{"editorTitle", "Edit website"}, {"confirmButton", "Save"}, {"nameField", "My Shop"},
                               {"domainField", "shop.example.org"}, {"dashboardField", "https://stats.example.org/shop"},
-                              {"credentialField:apiKey", "stored"}, {"snippetReminder", visible},
-                              {"snippetText", trackingSnippet(site.id, defaultBaseURL())}});
+                              {"credentialField:apiKey", "stored"}, {"snippetReminder", visible}});
+        QCOMPARE(harness.shownSnippet(), trackingSnippet(site.id, defaultBaseURL()));
         harness.screenshots("editor-edit");
 
+        harness.key(Qt::Key_End);
         harness.typeInto("nameField", " Renamed");
         harness.key(Qt::Key_Return);
         QCOMPARE(harness.store->websites(),

@@ -156,6 +156,8 @@ public:
     {
         return item(path, under)->property("text").toString();
     }
+    // The tracking snippet as shown, its line breaks read as the spaces they stand for.
+    QString shownSnippet() const { return text("snippetText").replace(u'\n', u' '); }
     bool shown(const QString &path) const
     {
         const QQuickItem *found = find(path);
@@ -211,12 +213,35 @@ public:
             order.append(window->activeFocusItem()->objectName());
         return order;
     }
-    // The panel closes on Escape, so no page may take it for itself.
+    // The panel closes on an Escape the page leaves; a page takes it only to close what it has
+    // open, such as a menu.
     bool takesEscape()
     {
         QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
         QGuiApplication::sendEvent(window.get(), &escape);
         return escape.isAccepted();
+    }
+
+    static QRectF sceneRect(const QQuickItem *target)
+    {
+        return target->mapRectToScene(QRectF(0, 0, target->width(), target->height()));
+    }
+    // The popups open over the page: menus, tooltips.
+    QList<QQuickItem *> openPopups() const
+    {
+        QList<QQuickItem *> open;
+        for (QQuickItem *layer : window->contentItem()->childItems())
+            if (layer->inherits("QQuickOverlay"))
+                for (QQuickItem *popup : layer->childItems())
+                    if (popup->isVisible())
+                        open.append(popup);
+        return open;
+    }
+    // The window as drawn now.
+    QImage grab()
+    {
+        settleFrame();
+        return window->grabWindow();
     }
 
     // Leaves a picture of the page, light and dark, for a reviewer who does not run the app.

@@ -3,7 +3,7 @@ import QtQuick.Controls.Basic
 import QtQuick.Layouts
 import Orvela
 
-// Visitors per hour as bars; pointing at a bar reads out its hour.
+// Visitors per hour as bars; pointing at a bar reads out its hour in the heading.
 Column {
     id: chart
 
@@ -46,12 +46,15 @@ Column {
         }
     }
 
-    Row {
+    // Bars on whole pixels: they share one baseline and the last ends with the row.
+    Item {
         id: bars
+
+        readonly property int spacing: 2
+        readonly property real pitch: (width + spacing) / Math.max(1, chart.hours.length)
 
         width: parent.width
         height: 80
-        spacing: 2
 
         Repeater {
             model: chart.hours
@@ -61,29 +64,25 @@ Column {
 
                 required property var modelData
                 required property int index
-                readonly property string readout: TextRules.hourReadout(modelData.start, modelData.visitors)
 
                 objectName: "bar:" + index
-                width: Math.max(0, (bars.width - bars.spacing * (chart.hours.length - 1)) / chart.hours.length)
+                x: Math.round(index * bars.pitch)
+                width: Math.max(0, Math.round((index + 1) * bars.pitch) - bars.spacing - x)
                 height: bars.height
                 Accessible.role: Accessible.Graphic
-                Accessible.name: readout
-                ToolTip.text: readout
-                ToolTip.visible: pointer.containsMouse
-                ToolTip.delay: 500
+                Accessible.name: TextRules.hourReadout(modelData.start, modelData.visitors)
 
                 Rectangle {
                     objectName: "barFill"
                     anchors.bottom: parent.bottom
                     width: parent.width
-                    height: TextRules.chartBarHeight(cell.modelData.visitors, chart.scaleMaximum)
+                    height: Math.max(1, Math.round(TextRules.chartBarHeight(cell.modelData.visitors, chart.scaleMaximum)))
                     radius: 1
                     color: Qt.rgba(Theme.foreground.r, Theme.foreground.g, Theme.foreground.b,
                                    cell.index === chart.hoveredIndex ? 0.9 : 0.28)
                 }
 
                 MouseArea {
-                    id: pointer
                     anchors.fill: parent
                     hoverEnabled: true
                     acceptedButtons: Qt.NoButton

@@ -158,21 +158,15 @@ PanelPage {
             width: parent.width
             spacing: 8
 
+            // The status takes the room the buttons leave, so it elides and they keep their
+            // width; the row's spacing keeps the two apart.
             Caption {
                 objectName: "statusText"
                 text: TextRules.footerStatus(dashboard.hasSnapshot ? dashboard.snapshot.refreshedAt : null,
                                              Store.hasSelectedError)
                 elide: Text.ElideRight
-                Layout.maximumWidth: implicitWidth
-                Layout.minimumWidth: 0
-                Layout.preferredWidth: implicitWidth
-                Layout.fillWidth: false
-            }
-
-            Item {
                 Layout.fillWidth: true
-                Layout.minimumWidth: 8
-                Layout.preferredWidth: 8
+                Layout.minimumWidth: 0
             }
 
             PlainButton {
@@ -241,33 +235,39 @@ PanelPage {
                 }
             }
 
-            RowLayout {
+            // Two equal columns, whatever either one shows.
+            Row {
+                id: dailyFigures
+
                 objectName: "dailyFigures"
+                readonly property int cellWidth: Math.floor((width - dailyRule.width - 16) / 2)
+
                 width: parent.width
-                spacing: 0
 
                 DailyCell {
                     objectName: "visitorsToday"
+                    width: dailyFigures.cellWidth
                     title: "Visitors today"
                     value: dashboard.hasSnapshot ? dashboard.snapshot.visitorsToday : null
-                    Layout.fillWidth: true
-                    Layout.alignment: Qt.AlignTop
                 }
 
                 Rectangle {
+                    id: dailyRule
                     width: 1
                     height: 28
                     color: Qt.rgba(Theme.foreground.r, Theme.foreground.g, Theme.foreground.b, 0.12)
-                    Layout.alignment: Qt.AlignTop
+                }
+
+                Item {
+                    width: 16
+                    height: 1
                 }
 
                 DailyCell {
                     objectName: "pageViewsToday"
+                    width: dailyFigures.cellWidth
                     title: "Page views"
                     value: dashboard.hasSnapshot ? dashboard.snapshot.pageViewsToday : null
-                    Layout.leftMargin: 16
-                    Layout.fillWidth: true
-                    Layout.alignment: Qt.AlignTop
                 }
             }
 
@@ -279,6 +279,7 @@ PanelPage {
                 topPadding: 14
 
                 Divider {
+                    objectName: "chartDivider"
                     width: parent.width
                 }
 

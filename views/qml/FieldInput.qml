@@ -20,6 +20,17 @@ TextField {
     bottomPadding: 3
     implicitHeight: Math.max(22, contentHeight + topPadding + bottomPadding)
     Accessible.name: placeholderText
+    // A long value shows its start, where a name or an address says most, rather than its end:
+    // when filled in from elsewhere, and when reached from the keyboard, which selects it all
+    // for typing over.
+    onTextChanged: {
+        if (!activeFocus)
+            cursorPosition = 0
+    }
+    onActiveFocusChanged: {
+        if (activeFocus && focusReason !== Qt.MouseFocusReason)
+            select(length, 0)
+    }
 
     background: Rectangle {
         radius: 5

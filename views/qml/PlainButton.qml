@@ -18,6 +18,7 @@ AbstractButton {
     property bool busy: false
 
     readonly property bool showsSymbol: symbol !== "" || busy
+    readonly property color shownColor: enabled || busy ? color : Theme.disabledText
 
     focusPolicy: Qt.StrongFocus
     hoverEnabled: true
@@ -27,7 +28,8 @@ AbstractButton {
     implicitWidth: showsSymbol ? frameSize : implicitContentWidth + leftPadding + rightPadding
     implicitHeight: showsSymbol ? frameSize : implicitContentHeight + topPadding + bottomPadding
     baselineOffset: showsSymbol ? height / 2 : topPadding + label.baselineOffset
-    opacity: enabled ? (down ? 0.55 : 1) : 0.45
+    // A busy button shows its spinner at full strength; otherwise disabled means grey.
+    opacity: down ? 0.55 : 1
 
     Accessible.role: Accessible.Button
     Accessible.name: text !== "" ? text : tooltip
@@ -44,14 +46,14 @@ AbstractButton {
             visible: control.symbol !== "" && !control.busy
             name: control.symbol
             pointSize: control.symbolPointSize
-            color: control.color
+            color: control.shownColor
         }
 
         Spinner {
             anchors.centerIn: parent
             visible: control.busy
             running: control.busy
-            color: control.color
+            color: control.shownColor
         }
 
         Label {
@@ -60,7 +62,7 @@ AbstractButton {
             text: control.text
             font.pixelSize: control.fontSize
             font.weight: control.fontWeight
-            color: control.color
+            color: control.shownColor
             elide: Text.ElideRight
             width: parent.width
         }

@@ -20,11 +20,11 @@ AbstractButton {
     Accessible.role: Accessible.Button
     Accessible.name: text
 
+    // Disabled, it turns grey rather than faint, so that its label stays readable.
     contentItem: Label {
         text: control.text
         font: control.font
-        color: Theme.onAccent
-        opacity: control.enabled ? 1 : 0.7
+        color: control.enabled ? Theme.onAccent : Theme.disabledText
         horizontalAlignment: Text.AlignHCenter
         verticalAlignment: Text.AlignVCenter
         elide: Text.ElideRight
@@ -32,9 +32,17 @@ AbstractButton {
 
     background: Rectangle {
         radius: 5
-        color: control.down ? Theme.accentPressed : Theme.accent
-        opacity: control.enabled ? 1 : 0.55
-        border.width: control.visualFocus ? 2 : 0
-        border.color: Theme.focusRing
+        color: !control.enabled ? Theme.disabledFill : control.down ? Theme.accentPressed : Theme.accent
+
+        // Around the fill, which a ring of the accent's own colour would not stand out from.
+        Rectangle {
+            anchors.fill: parent
+            anchors.margins: -3
+            radius: 7
+            color: "transparent"
+            visible: control.visualFocus
+            border.width: 2
+            border.color: Theme.focusRing
+        }
     }
 }

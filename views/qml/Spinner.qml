@@ -27,13 +27,13 @@ Item {
             required property int index
             x: spinner.width / 2 - width / 2
             y: 0
-            width: 1.6
+            width: 2
             height: spinner.height * 0.3
             radius: width / 2
             color: spinner.color
             opacity: 0.15 + 0.85 * (((index - spinner.phase + 12) % 12) / 11)
             transform: Rotation {
-                origin.x: 0.8
+                origin.x: 1
                 origin.y: spinner.height / 2
                 angle: index * 30
             }

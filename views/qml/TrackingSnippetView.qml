@@ -8,12 +8,13 @@ Column {
     id: snippetView
 
     property string siteID
-    // Stays once copied; a new view starts over.
+    // Says what the clipboard holds: it stays until the snippet changes or a new view starts.
     property bool copied: false
 
     readonly property string snippet: TextRules.trackingSnippet(siteID)
 
     spacing: 6
+    onSnippetChanged: copied = false
 
     RowLayout {
         width: parent.width
@@ -48,9 +49,12 @@ Column {
         objectName: "snippetText"
         width: parent.width
         // At most four lines, each shown whole.
-        height: Math.min(contentHeight, Math.ceil(metrics.lineSpacing * 4))
+        height: lineCount <= 4 ? contentHeight : Math.ceil(contentHeight * 4 / lineCount)
         clip: true
-        text: snippetView.snippet
+        // The lines break at spaces (a line break is as good a separator in HTML); a word
+        // longer than a line, such as the site id, breaks wherever it must. Qt's own word
+        // wrapping would also break after "/" and "-", inside the address and the id.
+        text: wrapAtSpaces(snippetView.snippet, width)
         textFormat: TextEdit.PlainText
         readOnly: true
         selectByMouse: true
@@ -62,7 +66,23 @@ Column {
         selectionColor: Theme.accent
         selectedTextColor: Theme.onAccent
         Accessible.role: Accessible.StaticText
-        Accessible.name: text
+        Accessible.name: snippetView.snippet
+
+        function wrapAtSpaces(snippet, lineWidth) {
+            const lines = []
+            let line = ""
+            for (const word of snippet.split(" ")) {
+                const longer = line === "" ? word : line + " " + word
+                if (line === "" || metrics.advanceWidth(longer) <= lineWidth) {
+                    line = longer
+                } else {
+                    lines.push(line)
+                    line = word
+                }
+            }
+            lines.push(line)
+            return lines.join("\n")
+        }
 
         FontMetrics {
             id: metrics

@@ -66,7 +66,11 @@ PanelPage {
     objectName: "websiteEditorView"
     padding: 16
 
-    Component.onCompleted: load()
+    // Typing can start at once, and Return, the confirm button's key, works from the start.
+    Component.onCompleted: {
+        load()
+        nameField.forceActiveFocus()
+    }
     // Return is the confirm button's key wherever the focus is on the page.
     Keys.onReturnPressed: save()
     Keys.onEnterPressed: save()
@@ -116,6 +120,8 @@ PanelPage {
         }
 
         FieldInput {
+            id: nameField
+
             objectName: "nameField"
             width: parent.width
             placeholderText: "Optional"

@@ -22,6 +22,16 @@ AbstractButton {
 
     onClicked: menu.open()
 
+    // A panel closed with the menu open reopens without it.
+    Connections {
+        target: control.Window.window
+
+        function onVisibleChanged() {
+            if (!control.Window.window.visible)
+                menu.close()
+        }
+    }
+
     contentItem: RowLayout {
         spacing: 4
 
@@ -54,9 +64,24 @@ AbstractButton {
     Menu {
         id: menu
 
+        // The widest website item; the menu takes it, up to the panel's width.
+        readonly property real widestItem: {
+            let widest = 0
+            for (let i = 0; i < count; ++i) {
+                const entry = itemAt(i)
+                if (entry)
+                    widest = Math.max(widest, entry.implicitWidth)
+            }
+            return widest
+        }
+        readonly property real panelWidth: control.Window.window ? control.Window.window.width : 320
+
         objectName: "websiteMenuPopup"
         y: control.height + 4
         padding: 4
+        // Kept inside the panel, which pushes a wide menu to the left and a long one upwards.
+        margins: 8
+        width: Math.min(Math.max(180, widestItem + leftPadding + rightPadding), panelWidth - 2 * margins)
         palette.window: Theme.menuBackground
         palette.windowText: Theme.text
         palette.light: Theme.menuBackground
@@ -64,11 +89,43 @@ AbstractButton {
         palette.highlight: Theme.accent
         palette.highlightedText: Theme.onAccent
 
+        // Opens on the selected website, in view however long the list.
+        onOpened: {
+            for (let i = 0; i < count; ++i) {
+                if (itemAt(i).selected) {
+                    currentIndex = i
+                    list.positionViewAtIndex(i, ListView.Contain)
+                }
+            }
+        }
+
         background: Rectangle {
-            implicitWidth: 180
             radius: 6
             color: Theme.menuBackground
             border.color: Theme.controlBorder
+        }
+
+        // Taller than the panel, the list scrolls, and its scroll bar stays in sight to say so.
+        contentItem: ListView {
+            id: list
+
+            implicitHeight: contentHeight
+            model: menu.contentModel
+            interactive: contentHeight > height
+            clip: true
+            currentIndex: menu.currentIndex
+
+            ScrollBar.vertical: ScrollBar {
+                objectName: "websiteMenuScrollBar"
+                policy: ScrollBar.AlwaysOn
+                visible: size < 1
+
+                contentItem: Rectangle {
+                    implicitWidth: 4
+                    radius: 2
+                    color: Theme.secondaryText
+                }
+            }
         }
 
         Instantiator {
@@ -101,6 +158,7 @@ AbstractButton {
                     }
 
                     Label {
+                        objectName: "websiteMenuItemLabel"
                         text: item.text
                         font.pixelSize: 13
                         color: item.highlighted ? Theme.onAccent : Theme.text
