@@ -93,7 +93,6 @@ PanelWindow &MenuBarController::panel()
     return *m_panel;
 }
 
-// MARK: Status item
 
 void MenuBarController::observeStore()
 {
@@ -140,7 +139,6 @@ void MenuBarController::updateStatusItem()
     writeTestReport();
 }
 
-// MARK: Panel
 
 void MenuBarController::handleActivation(QSystemTrayIcon::ActivationReason reason)
 {
@@ -225,7 +223,6 @@ void MenuBarController::panelVisibilityChanged(bool visible)
     writeTestReport();
 }
 
-// MARK: Monitors
 
 void MenuBarController::installMonitors()
 {
@@ -298,7 +295,6 @@ bool MenuBarController::eventFilter(QObject *watched, QEvent *event)
     }
 }
 
-// MARK: Test hook
 
 // With ORVELA_TEST_REPORT set, what X cannot tell about the icon and the panel (the title,
 // the tooltip, the panel's geometry) is written to that file after each change.
