@@ -49,20 +49,25 @@ LaunchValues LaunchValues::fromMap(const QVariantMap &values)
 
 void applyLaunchValues(AppStore &store, const LaunchValues &values)
 {
+    std::optional<QUrl> address;
     if (values.baseURL && !trimmedText(*values.baseURL).isEmpty()) {
         const auto resolution = resolveBaseURL(values.baseURL, std::nullopt);
         if (resolution.warning)
             std::fprintf(stderr, "%s\n", qPrintable(*resolution.warning));
         else
-            store.setBaseURL(resolution.url);
+            address = resolution.url;
     }
     const QString token = trimmedText(values.syncToken.value_or(QString()));
-    if (token.isEmpty())
-        return;
     try {
-        store.saveSyncToken(token);
+        // Both at once: neither token ever reaches the other's address.
+        if (address && !token.isEmpty())
+            store.connectAccount(*address, token);
+        else if (address)
+            store.setBaseURL(*address);
+        else if (!token.isEmpty())
+            store.saveSyncToken(token);
     } catch (...) {
-        // A keychain that refuses the token leaves the stored one in place; Orvela goes on.
+        // A keychain that refuses the token leaves the stored one, and the address, in place.
     }
 }
 

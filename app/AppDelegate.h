@@ -23,8 +23,8 @@ struct LaunchValues {
 };
 
 // Applies what a launch was started with: a usable address is used and remembered (another
-// one is ignored with one line on stderr), then a token that is not blank is saved, trimmed;
-// a keychain error is dropped. The token is never printed.
+// one is ignored with one line on stderr) and a token that is not blank is saved, trimmed,
+// both at once; a keychain error is dropped and then changes nothing. The token is never printed.
 void applyLaunchValues(AppStore &store, const LaunchValues &values);
 
 // Builds Orvela's objects once, in order: the stats client over the keychain's sync token,

@@ -269,6 +269,7 @@ void AppStore::applyCloudState(const CloudSyncState &state)
     for (const auto &id : m_snapshots.keys())
         if (!kept.contains(id))
             removeEntries(id);
+    const std::optional<QUuid> previousSelection = m_selectedWebsiteID;
     assign(m_websites, state.websites, &AppStore::websitesChanged);
     assign(m_refreshInterval, state.refreshInterval, &AppStore::refreshIntervalChanged);
     const bool selectedListed = state.selectedWebsiteID && kept.contains(*state.selectedWebsiteID);
@@ -280,7 +281,8 @@ void AppStore::applyCloudState(const CloudSyncState &state)
     setLastCloudSyncAt(m_clock->now());
     persistState();
     startPolling(false);
-    if (m_selectedWebsiteID && !m_refreshTask)
+    // A refresh still running is for the website selected before, whose answer is dropped.
+    if (m_selectedWebsiteID && (!m_refreshTask || m_selectedWebsiteID != previousSelection))
         refreshNow();
     addExampleWebsiteIfNeeded();
 }

@@ -224,7 +224,7 @@ private slots:
                                        << "http://127.0.0.1:9";
         QTest::newRow("a blank token") << "" << "  \n " << false << "stored" << "";
         QTest::newRow("an address refused") << "http://stats.example.net" << "t2" << false << "t2" << "";
-        QTest::newRow("a keychain that refuses") << "" << "other" << true << "stored" << "";
+        QTest::newRow("a keychain that refuses") << "http://127.0.0.1:9" << "other" << true << "stored" << "";
     }
 
     void launchValuesAreApplied()

@@ -44,6 +44,17 @@ private slots:
         QVERIFY(!store->snapshots().contains(example));  // the dropped website's snapshot goes too
     }
 
+    void anAdoptedSelectionIsFetchedEvenWhileAnotherRefreshRuns()
+    {
+        const Website local = site("local"), remote = site("remote");
+        auto store = start(QList<Website>{local});
+        QCOMPARE(provider->fetches.size(), 1);  // the start-up refresh, still running
+        cloud->succeed(0, account({remote}, Instant{1000}));
+        QCOMPARE(store->selectedWebsiteID(), remote.id);
+        QCOMPARE(provider->fetches.size(), 2);
+        QCOMPARE(provider->fetches[1].website, remote);
+    }
+
     void theAdoptRules()
     {
         const Website local = site("local"), remote = site("remote");
