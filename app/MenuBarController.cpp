@@ -13,6 +13,8 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QQmlEngine>
+#include <QQuickItem>
+#include <QTimer>
 #include <QSaveFile>
 #include <QScreen>
 
@@ -73,6 +75,8 @@ void MenuBarController::install()
 
     updateStatusItem();
     observeStore();
+    if (!m_testReportPath.isEmpty())
+        connect(&m_store, &AppStore::cloudSyncStatusChanged, this, &MenuBarController::scheduleTestReport);
     m_trayIcon.show();
 }
 
@@ -90,6 +94,9 @@ PanelWindow &MenuBarController::panel()
         connect(m_panel.get(), &QWindow::visibleChanged, this, &MenuBarController::panelVisibilityChanged);
         connect(m_panel.get(), &PanelWindow::escapeNotTaken, this, &MenuBarController::closePanel,
                 Qt::QueuedConnection);
+        // Where the pages' controls are after each frame, for the end-to-end test to click.
+        if (!m_testReportPath.isEmpty())
+            connect(m_panel.get(), &QQuickWindow::frameSwapped, this, &MenuBarController::scheduleTestReport);
         m_panel->load();
     }
     return *m_panel;
@@ -297,12 +304,29 @@ bool MenuBarController::eventFilter(QObject *watched, QEvent *event)
 }
 
 // With ORVELA_TEST_REPORT set, what X cannot tell about the icon and the panel (the title,
-// the tooltip, the panel's geometry) is written to that file after each change.
+// the tooltip, the panel's geometry, where its named controls are on the screen, the sync's
+// sentence) is written to that file after each change.
 void MenuBarController::writeTestReport() const
 {
     if (m_testReportPath.isEmpty())
         return;
+    QJsonObject items;
+    if (m_panel && m_panel->isVisible() && m_panel->rootObject()) {
+        const QPoint origin = m_panel->position();
+        QList<QQuickItem *> pending{m_panel->rootObject()};
+        while (!pending.isEmpty()) {
+            QQuickItem *item = pending.takeFirst();
+            if (!item->isVisible())
+                continue;
+            if (!item->objectName().isEmpty() && !items.contains(item->objectName()))
+                items.insert(item->objectName(),
+                             rectJson(item->mapRectToScene(item->boundingRect()).toRect().translated(origin)));
+            pending += item->childItems();
+        }
+    }
     QJsonObject report{
+        {"items", items},
+        {"syncStatus", m_store.cloudSyncStatus().value_or(QString())},
         {"title", m_title},
         {"toolTip", m_toolTip},
         {"trayAvailable", QSystemTrayIcon::isSystemTrayAvailable()},
@@ -316,4 +340,15 @@ void MenuBarController::writeTestReport() const
         file.write(QJsonDocument(report).toJson());
         file.commit();
     }
+}
+
+void MenuBarController::scheduleTestReport()
+{
+    if (m_testReportPending)
+        return;
+    m_testReportPending = true;
+    QTimer::singleShot(100, this, [this] {
+        m_testReportPending = false;
+        writeTestReport();
+    });
 }

@@ -72,6 +72,7 @@ private:
     void panelVisibilityChanged(bool visible);
     std::optional<QRect> iconAnchor() const;
     void writeTestReport() const;
+    void scheduleTestReport();
 
     AppStore &m_store;
     ViewSetup m_viewSetup;
@@ -93,4 +94,5 @@ private:
     bool m_keyboardGrabbed = false;
     QElapsedTimer m_outsideClose;
     QString m_testReportPath;
+    bool m_testReportPending = false;
 };

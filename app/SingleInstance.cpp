@@ -2,14 +2,42 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLocalSocket>
 #include <QStandardPaths>
 #include <QThread>
+#include <optional>
 
 namespace {
 
-const QByteArray openRequest = QByteArrayLiteral("open\n");
+// "open" and, after a space, the hand-over as one line of JSON; a bare "open" hands over nothing.
+const QByteArray openRequest = QByteArrayLiteral("open");
 const QByteArray openReply = QByteArrayLiteral("ok\n");
+// A request line longer than this is not from Orvela.
+constexpr qint64 maxRequestBytes = 64 * 1024;
+
+QByteArray requestLine(const QVariantMap &handOver)
+{
+    if (handOver.isEmpty())
+        return openRequest + '\n';
+    return openRequest + ' ' + QJsonDocument(QJsonObject::fromVariantMap(handOver)).toJson(QJsonDocument::Compact)
+           + '\n';
+}
+
+// The hand-over of a request line, or none when the line is no request.
+std::optional<QVariantMap> handOverFrom(QByteArray line)
+{
+    line = line.chopped(line.endsWith('\n') ? 1 : 0);
+    if (line == openRequest)
+        return QVariantMap();
+    if (!line.startsWith(openRequest + ' '))
+        return std::nullopt;
+    const QJsonDocument document = QJsonDocument::fromJson(line.mid(openRequest.size() + 1));
+    if (!document.isObject())
+        return std::nullopt;
+    return document.object().toVariantMap();
+}
 
 }  // namespace
 
@@ -35,7 +63,7 @@ QString SingleInstance::socketPath() const
     return QDir(m_directory).filePath(QStringLiteral("orvela.socket"));
 }
 
-SingleInstance::Role SingleInstance::claim(std::chrono::milliseconds wait)
+SingleInstance::Role SingleInstance::claim(std::chrono::milliseconds wait, const QVariantMap &handOver)
 {
     QDir().mkpath(m_directory);
     m_lock = std::make_unique<QLockFile>(QDir(m_directory).filePath(QStringLiteral("orvela.lock")));
@@ -61,7 +89,7 @@ SingleInstance::Role SingleInstance::claim(std::chrono::milliseconds wait)
         QLocalSocket socket;
         socket.connectToServer(socketPath());
         if (socket.waitForConnected(int(std::max<qint64>(deadline.remainingTime(), 0)))) {
-            socket.write(openRequest);
+            socket.write(requestLine(handOver));
             socket.flush();
             while (!socket.canReadLine() && socket.waitForReadyRead(int(std::max<qint64>(deadline.remainingTime(), 1)))) {
             }
@@ -80,14 +108,15 @@ void SingleInstance::acceptConnections()
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
             while (socket->canReadLine()) {
-                if (socket->readLine() != openRequest)
+                const auto handOver = handOverFrom(socket->readLine(maxRequestBytes + 1));
+                if (!handOver)
                     continue;
-                emit activationRequested();
+                emit activationRequested(*handOver);
                 socket->write(openReply);
                 socket->flush();
             }
-            // Nothing legitimate sends more than one short line.
-            if (socket->bytesAvailable() > 64)
+            // Nothing legitimate sends more than one line of this size.
+            if (socket->bytesAvailable() > maxRequestBytes)
                 socket->abort();
         });
     }

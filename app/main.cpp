@@ -3,6 +3,7 @@
 #include "AppDelegate.h"
 #include "IcuLocale.h"
 #include "QuitSignals.h"
+#include "SessionBus.h"
 #include "SingleInstance.h"
 
 #include <QApplication>
@@ -41,53 +42,67 @@ bool hasDisplay()
 
 int main(int argc, char *argv[])
 {
+    // First of all: from here on no thread and no process started by this one sees the token.
+    const LaunchValues launch = LaunchValues::takeFromEnvironment();
     if (!hasDisplay()) {
         std::fprintf(stderr, "orvela: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); Orvela needs a "
                              "graphical session.\n");
         return EXIT_FAILURE;
     }
+    // Before Qt's tray or libsecret look for a bus: neither may start one that outlives Orvela.
+    preventSessionBusAutolaunch();
     // The software scene graph: a small panel does not need a GPU context's memory.
     QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     QApplication::setApplicationName(QStringLiteral("orvela"));
     QApplication::setDesktopFileName(QStringLiteral("orvela"));
 
     previousHandler = qInstallMessageHandler(failWithoutDisplay);
-    QApplication app(argc, argv);
+    // Never destroyed: see the end of main.
+    auto *app = new QApplication(argc, argv);
     qInstallMessageHandler(previousHandler);
     QApplication::setQuitOnLastWindowClosed(false);
     useSystemLocaleForIcu();
 
-    SingleInstance instance;
-    switch (instance.claim()) {
-    case SingleInstance::Role::primary:
-        break;
-    case SingleInstance::Role::handedOff:
-        return EXIT_SUCCESS;
-    case SingleInstance::Role::failed:
-        std::fprintf(stderr, "orvela: another Orvela is running but does not answer (%s).\n",
-                     qPrintable(instance.socketPath()));
-        return EXIT_FAILURE;
+    int status = EXIT_SUCCESS;
+    {
+        SingleInstance instance;
+        switch (instance.claim(std::chrono::seconds(5), launch.toMap())) {
+        case SingleInstance::Role::primary:
+            break;
+        case SingleInstance::Role::handedOff:
+            return EXIT_SUCCESS;
+        case SingleInstance::Role::failed:
+            std::fprintf(stderr, "orvela: another Orvela is running but does not answer (%s).\n",
+                         qPrintable(instance.socketPath()));
+            return EXIT_FAILURE;
+        }
+        quitOnTerminationSignals(app);
+
+        auto delegate = std::make_unique<AppDelegate>(launch);
+        QObject::connect(&instance, &SingleInstance::activationRequested, delegate.get(),
+                         [&delegate](const QVariantMap &handedOver) {
+                             delegate->handOver(LaunchValues::fromMap(handedOver));
+                         });
+        QObject::connect(app, &QCoreApplication::aboutToQuit, delegate.get(), &AppDelegate::applicationWillTerminate);
+        // Launching has finished once the event loop runs.
+        QMetaObject::invokeMethod(
+            delegate.get(),
+            [&delegate] {
+                delegate->applicationDidFinishLaunching();
+                if (!QSystemTrayIcon::isSystemTrayAvailable())
+                    std::fprintf(stderr, "orvela: no system tray is running; the icon appears when one starts. "
+                                         "Launch orvela again to open the panel.\n");
+            },
+            Qt::QueuedConnection);
+
+        status = QApplication::exec();
+        // The store writes what it keeps as it changes; its going ends the last of it.
+        delegate.reset();
     }
-    quitOnTerminationSignals(&app);
-
-    auto delegate = std::make_unique<AppDelegate>();
-    QObject::connect(&instance, &SingleInstance::activationRequested, delegate.get(), [&delegate] {
-        if (MenuBarController *menuBar = delegate->menuBar())
-            menuBar->showPanel();
-    });
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, delegate.get(), &AppDelegate::applicationWillTerminate);
-    // Launching has finished once the event loop runs.
-    QMetaObject::invokeMethod(
-        delegate.get(),
-        [&delegate] {
-            delegate->applicationDidFinishLaunching();
-            if (!QSystemTrayIcon::isSystemTrayAvailable())
-                std::fprintf(stderr, "orvela: no system tray is running; the icon appears when one starts. "
-                                     "Launch orvela again to open the panel.\n");
-        },
-        Qt::QueuedConnection);
-
-    const int status = QApplication::exec();
-    delegate.reset();
-    return status;
+    // Qt waits for its host-name lookups (the favicons', the service's) when the application
+    // object goes, and a lookup that DNS never answers takes many seconds; a keyring call may be
+    // under way on a thread too. Nothing left needs an orderly end: leave without waiting.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(status);
 }

@@ -5,21 +5,66 @@
 #include <QHostAddress>
 #include <QSettings>
 #include <cstdio>
+#include <mutex>
+
+namespace {
+
+std::mutex addressMutex;
+std::optional<QUrl> currentAddress;
+
+QUrl resolvedAtStart()
+{
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("orvela"),
+                       QStringLiteral("orvela"));
+    std::optional<QString> environment;
+    if (qEnvironmentVariableIsSet(kBaseURLEnvironmentVariable))
+        environment = qEnvironmentVariable(kBaseURLEnvironmentVariable);
+    std::optional<QString> remembered;
+    if (const QVariant value = settings.value(QLatin1String(kBaseURLKey)); value.isValid())
+        remembered = value.toString();
+
+    const auto resolution = resolveBaseURL(environment, remembered);
+    if (resolution.warning)
+        std::fprintf(stderr, "%s\n", qPrintable(*resolution.warning));
+    if (resolution.toRemember) {
+        settings.setValue(QLatin1String(kBaseURLKey), *resolution.toRemember);
+        settings.sync();
+    }
+    return resolution.url;
+}
+
+}  // namespace
+
+bool isLoopbackURL(const QUrl &url)
+{
+    const QString host = url.host();
+    return host == u"localhost" || QHostAddress(host).isLoopback();
+}
+
+std::optional<QString> baseURLProblem(const QString &text)
+{
+    const QString trimmed = trimmedText(text);
+    if (trimmed.isEmpty())
+        return QStringLiteral("Enter the service's address, such as https://stats.example.org.");
+    const QUrl url(trimmed, QUrl::StrictMode);
+    if (!url.isValid() || url.isRelative() || url.host().isEmpty())
+        return QStringLiteral("Enter a whole address, such as https://stats.example.org.");
+    if (url.scheme() != u"https" && url.scheme() != u"http")
+        return QStringLiteral("The address must start with https://.");
+    if (!url.userInfo().isEmpty())
+        return QStringLiteral("The address must not hold a user name or password.");
+    if (url.hasQuery() || url.hasFragment() || (!url.path().isEmpty() && url.path() != u"/"))
+        return QStringLiteral("Enter the address alone, without a path.");
+    if (url.scheme() == u"http" && !isLoopbackURL(url))
+        return QStringLiteral("Use https: plain http is only for a service on this computer.");
+    return std::nullopt;
+}
 
 std::optional<QUrl> usableBaseURL(const QString &text)
 {
-    const QUrl url(trimmedText(text), QUrl::StrictMode);
-    if (!url.isValid() || url.isRelative() || url.host().isEmpty())
+    if (baseURLProblem(text))
         return std::nullopt;
-    if (!url.userInfo().isEmpty() || url.hasQuery() || url.hasFragment())
-        return std::nullopt;
-    if (!url.path().isEmpty() && url.path() != u"/")
-        return std::nullopt;
-    const QString host = url.host();
-    const bool local = host == u"localhost" || QHostAddress(host).isLoopback();
-    if (url.scheme() != u"https" && !(url.scheme() == u"http" && local))
-        return std::nullopt;
-    QUrl origin = url;
+    QUrl origin(trimmedText(text), QUrl::StrictMode);
     origin.setPath(QString());
     return origin;
 }
@@ -53,26 +98,16 @@ BaseURLResolution resolveBaseURL(const std::optional<QString> &environmentValue,
     return resolution;
 }
 
-const QUrl &defaultBaseURL()
+QUrl defaultBaseURL()
 {
-    static const QUrl url = [] {
-        QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("orvela"),
-                           QStringLiteral("orvela"));
-        std::optional<QString> environment;
-        if (qEnvironmentVariableIsSet(kBaseURLEnvironmentVariable))
-            environment = qEnvironmentVariable(kBaseURLEnvironmentVariable);
-        std::optional<QString> remembered;
-        if (const QVariant value = settings.value(QLatin1String(kBaseURLKey)); value.isValid())
-            remembered = value.toString();
+    std::lock_guard lock(addressMutex);
+    if (!currentAddress)
+        currentAddress = resolvedAtStart();
+    return *currentAddress;
+}
 
-        const auto resolution = resolveBaseURL(environment, remembered);
-        if (resolution.warning)
-            std::fprintf(stderr, "%s\n", qPrintable(*resolution.warning));
-        if (resolution.toRemember) {
-            settings.setValue(QLatin1String(kBaseURLKey), *resolution.toRemember);
-            settings.sync();
-        }
-        return resolution.url;
-    }();
-    return url;
+void setDefaultBaseURL(const QUrl &url)
+{
+    std::lock_guard lock(addressMutex);
+    currentAddress = url;
 }

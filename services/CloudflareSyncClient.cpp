@@ -39,7 +39,7 @@ CloudSyncError cloudSyncErrorFrom(std::exception_ptr error)
     }
 }
 
-CloudflareSyncClient::CloudflareSyncClient(QUrl baseURL, TokenProvider tokenProvider, QNetworkAccessManager &session,
+CloudflareSyncClient::CloudflareSyncClient(BaseURLProvider baseURL, TokenProvider tokenProvider, QNetworkAccessManager &session,
                                            TransferLimits limits)
     : m_baseURL(std::move(baseURL))
     , m_tokenProvider(std::move(tokenProvider))
@@ -55,9 +55,10 @@ TransferRequest CloudflareSyncClient::makeRequest(const QString &path, const QBy
     if (token.isEmpty())
         throw CloudSyncError::missingToken;
 
-    if (!m_baseURL.isValid() || m_baseURL.isRelative() || m_baseURL.host().isEmpty())
+    const QUrl base = m_baseURL ? m_baseURL() : QUrl();
+    if (!base.isValid() || base.isRelative() || base.host().isEmpty())
         throw CloudSyncError::server;
-    const QUrl url = m_baseURL.resolved(QUrl(path));
+    const QUrl url = base.resolved(QUrl(path));
     if (!url.isValid())
         throw CloudSyncError::server;
 

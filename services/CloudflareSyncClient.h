@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BaseURL.h"
 #include "CloudSyncing.h"
 #include "NetworkTransfer.h"
 
@@ -10,7 +11,8 @@
 class QNetworkAccessManager;
 
 // The service's account-state endpoint, "/v1/state": GET reads the account's state, PUT
-// stores one and answers with the state as stored. Holds nothing between calls.
+// stores one and answers with the state as stored. Holds nothing between calls: the address
+// and the token are read anew for every request.
 class CloudflareSyncClient : public CloudSyncing
 {
 public:
@@ -18,7 +20,7 @@ public:
     // throws CloudSyncError::missingToken when no token is saved.
     using TokenProvider = std::function<QString()>;
 
-    CloudflareSyncClient(QUrl baseURL, TokenProvider tokenProvider,
+    CloudflareSyncClient(BaseURLProvider baseURL, TokenProvider tokenProvider,
                          QNetworkAccessManager &session = sharedNetworkAccessManager(), TransferLimits limits = {});
 
     QCoro::Task<CloudSyncState> loadState(std::stop_token stop) override;
@@ -31,7 +33,7 @@ public:
 private:
     QCoro::Task<CloudSyncState> perform(TransferRequest request, std::stop_token stop);
 
-    QUrl m_baseURL;
+    BaseURLProvider m_baseURL;
     TokenProvider m_tokenProvider;
     QNetworkAccessManager *m_session;
     TransferLimits m_limits;

@@ -18,6 +18,9 @@ struct KeychainStoreError {
     bool operator==(const KeychainStoreError &) const = default;
 };
 
+// Whether secrets can be kept at all, as the last call found out.
+enum class SecretStoreReach { reachable, noSessionBus, noSecretService };
+
 // Secrets: the account's sync token and per-website credentials. All calls are synchronous
 // and may throw KeychainStoreError; an absent item is not an error.
 class CredentialStoring
@@ -30,4 +33,6 @@ public:
     virtual std::optional<ProviderCredentials> loadCredentials(const QUuid &websiteID) = 0;
     virtual void saveCredentials(const ProviderCredentials &credentials, const QUuid &websiteID) = 0;
     virtual void deleteCredentials(const QUuid &websiteID) = 0;
+
+    virtual SecretStoreReach reach() const { return SecretStoreReach::reachable; }
 };

@@ -1,6 +1,7 @@
 #include "KeychainStore.h"
 
 #include "Json.h"
+#include "SessionBus.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>
@@ -36,8 +37,12 @@ const SecretSchema secretSchema = {
 // The keyring is one per session, so its silence is remembered for the whole process: every
 // store instance then fails fast instead of freezing the app once more.
 std::atomic<Clock::rep> keyringQuietUntil{0};
+// A locked keyring whose unlock was refused: reads fail as unreadable until then.
+std::atomic<Clock::rep> lockedUntil{0};
 std::atomic_bool unavailableNoticeShown{false};
 std::atomic_bool timeoutNoticeShown{false};
+std::atomic_bool lockedNoticeShown{false};
+std::atomic<SecretStoreReach> lastReach{SecretStoreReach::reachable};
 
 bool keyringPaused()
 {
@@ -47,6 +52,11 @@ bool keyringPaused()
 void pauseKeyring(std::chrono::milliseconds pause)
 {
     keyringQuietUntil = (Clock::now() + pause).time_since_epoch().count();
+}
+
+bool readsPausedByLock()
+{
+    return Clock::now().time_since_epoch().count() < lockedUntil.load();
 }
 
 void printOnce(std::atomic_bool &shown, const QByteArray &line)
@@ -82,18 +92,24 @@ bool isMissingBus(const GError *error)
     return error->domain == G_IO_ERROR || error->domain == G_SPAWN_ERROR;
 }
 
+void reportMissingBus()
+{
+    lastReach = SecretStoreReach::noSessionBus;
+    printOnce(unavailableNoticeShown,
+              "orvela: no D-Bus session bus to reach a Secret Service (DBUS_SESSION_BUS_ADDRESS "
+              "unset or unreachable), so no secret can be kept; start Orvela inside a desktop session");
+}
+
 void reportUnavailable(const GError *error)
 {
-    if (unavailableNoticeShown.load())
-        return;
-    if (isMissingProvider(error))
+    if (isMissingProvider(error)) {
+        lastReach = SecretStoreReach::noSecretService;
         printOnce(unavailableNoticeShown,
                   "orvela: no Secret Service provider on the session bus, so no secret can be kept; "
                   "install and start gnome-keyring or KeePassXC's Secret Service");
-    else if (isMissingBus(error))
-        printOnce(unavailableNoticeShown,
-                  "orvela: no D-Bus session bus to reach a Secret Service (DBUS_SESSION_BUS_ADDRESS "
-                  "unset or unreachable), so no secret can be kept; start Orvela inside a desktop session");
+    } else if (isMissingBus(error)) {
+        reportMissingBus();
+    }
 }
 
 // Runs one synchronous libsecret call. The call spins a GLib loop of its own, so nothing on this
@@ -103,6 +119,10 @@ auto boundedCall(std::chrono::milliseconds timeout, std::chrono::milliseconds pa
 {
     if (keyringPaused())
         throw KeychainStoreError::status(G_IO_ERROR_TIMED_OUT);
+    if (sessionBusMissing()) {
+        reportMissingBus();
+        throw KeychainStoreError::status(G_IO_ERROR_NOT_CONNECTED);
+    }
 
     GCancellable *cancellable = g_cancellable_new();
     std::atomic_bool timedOut{false};
@@ -123,8 +143,10 @@ auto boundedCall(std::chrono::milliseconds timeout, std::chrono::milliseconds pa
     }
     g_object_unref(cancellable);
 
-    if (error == nullptr)
+    if (error == nullptr) {
+        lastReach = SecretStoreReach::reachable;
         return result;
+    }
     const std::int32_t code = error->code;
     // A call that outlived the bound failed because the keyring was silent, whatever error the
     // cancellation surfaced as; so did one that met D-Bus's own reply time-out first.
@@ -143,6 +165,12 @@ auto boundedCall(std::chrono::milliseconds timeout, std::chrono::milliseconds pa
     g_error_free(error);
     throw KeychainStoreError::status(code);
 }
+
+// What one read found: the secret, none at all, or only items the keyring would not unlock.
+struct ItemRead {
+    std::optional<QByteArray> bytes;
+    bool locked = false;
+};
 
 QString websiteAccount(const QUuid &websiteID)
 {
@@ -207,25 +235,69 @@ void KeychainStore::deleteCredentials(const QUuid &websiteID)
     deleteItem(websiteAccount(websiteID));
 }
 
+SecretStoreReach KeychainStore::reach() const
+{
+    return lastReach.load();
+}
+
 std::optional<QByteArray> KeychainStore::readItem(const QString &account) const
 {
+    if (readsPausedByLock())
+        throw KeychainStoreError::unreadable();
     const QByteArray service = m_service.toUtf8();
     const QByteArray accountName = account.toUtf8();
-    SecretValue *value = boundedCall(m_callTimeout, m_pauseAfterTimeout,
-                                     [&](GCancellable *cancellable, GError **error) {
-                                         return secret_password_lookup_binary_sync(
-                                             &secretSchema, cancellable, error, "service",
-                                             service.constData(), "account", accountName.constData(),
-                                             nullptr);
-                                     });
-    // No item and no error: the item is absent.
-    if (value == nullptr)
-        return std::nullopt;
-    gsize length = 0;
-    const gchar *data = secret_value_get(value, &length);
-    QByteArray bytes(data, qsizetype(length));
-    secret_value_unref(value);
-    return bytes;
+    // A plain lookup cannot tell a locked item whose unlock was refused from no item at all:
+    // both come back empty, without an error. A search returns locked items too, and says so.
+    const ItemRead read = boundedCall(m_callTimeout, m_pauseAfterTimeout, [&](GCancellable *cancellable, GError **error) {
+        ItemRead outcome;
+        GHashTable *attributes = secret_attributes_build(&secretSchema, "service", service.constData(), "account",
+                                                         accountName.constData(), nullptr);
+        GList *items = secret_service_search_sync(nullptr, &secretSchema, attributes, SECRET_SEARCH_ALL,
+                                                  cancellable, error);
+        g_hash_table_unref(attributes);
+        GList *locked = nullptr;
+        SecretItem *readable = nullptr;
+        for (GList *entry = items; entry != nullptr; entry = entry->next) {
+            auto *item = SECRET_ITEM(entry->data);
+            if (!secret_item_get_locked(item))
+                readable = readable ? readable : item;
+            else
+                locked = g_list_append(locked, item);
+        }
+        if (readable == nullptr && locked != nullptr) {
+            outcome.locked = true;
+            GList *unlocked = nullptr;
+            if (secret_service_unlock_sync(nullptr, locked, cancellable, &unlocked, error) > 0 && unlocked != nullptr) {
+                outcome.locked = false;
+                readable = SECRET_ITEM(locked->data);
+            }
+            g_list_free_full(unlocked, g_object_unref);
+        }
+        if (readable != nullptr && (*error == nullptr)
+            && secret_item_load_secret_sync(readable, cancellable, error)) {
+            if (SecretValue *value = secret_item_get_secret(readable)) {
+                gsize length = 0;
+                const gchar *data = secret_value_get(value, &length);
+                outcome.bytes = QByteArray(data, qsizetype(length));
+                secret_value_unref(value);
+            } else {
+                outcome.locked = true;  // loaded, yet no secret: the keyring kept it to itself
+            }
+        }
+        g_list_free(locked);
+        g_list_free_full(items, g_object_unref);
+        return outcome;
+    });
+    if (read.locked) {
+        lockedUntil = (Clock::now() + m_pauseAfterTimeout).time_since_epoch().count();
+        printOnce(lockedNoticeShown,
+                  QStringLiteral("orvela: the keyring is locked and was not unlocked; not asking it again for "
+                                 "%1 s (unlock it from the desktop)")
+                      .arg(std::chrono::duration_cast<std::chrono::seconds>(m_pauseAfterTimeout).count())
+                      .toUtf8());
+        throw KeychainStoreError::unreadable();
+    }
+    return read.bytes;
 }
 
 void KeychainStore::writeItem(const QByteArray &bytes, const QString &account, const QString &label) const

@@ -12,6 +12,11 @@
 // call fail with a status, and then no call asks the keyring again, in the whole process, for
 // `pauseAfterTimeout`; they fail at once instead, so that polling cannot freeze the app again
 // and again. Both carry status 24, GLib's "timed out". Any other failure carries the GError code.
+//
+// An item in a locked collection is `unreadable`, never absent. Reading it asks the keyring to
+// unlock once; a refused unlock pauses reads like a time-out (the user unlocks from the desktop),
+// so the prompt does not come back at every poll. Without a session bus libsecret is not called
+// at all: GLib would autolaunch a bus of its own.
 class KeychainStore final : public CredentialStoring
 {
 public:
@@ -28,6 +33,7 @@ public:
     std::optional<ProviderCredentials> loadCredentials(const QUuid &websiteID) override;
     void saveCredentials(const ProviderCredentials &credentials, const QUuid &websiteID) override;
     void deleteCredentials(const QUuid &websiteID) override;
+    SecretStoreReach reach() const override;
 
 private:
     std::optional<QByteArray> readItem(const QString &account) const;

@@ -7,7 +7,7 @@
 
 #include <QUrlQuery>
 
-OrvelaAnalyticsProvider::OrvelaAnalyticsProvider(TokenProvider tokenProvider, QUrl baseURL,
+OrvelaAnalyticsProvider::OrvelaAnalyticsProvider(TokenProvider tokenProvider, BaseURLProvider baseURL,
                                                  QNetworkAccessManager &session, TransferLimits limits)
     : m_tokenProvider(std::move(tokenProvider))
     , m_baseURL(std::move(baseURL))
@@ -64,7 +64,7 @@ QCoro::Task<AnalyticsSnapshot> OrvelaAnalyticsProvider::fetchSnapshot(Website we
         co_return ExampleWebsite::exampleSnapshot(Instant::now());
 
     const QString bearer = token();
-    const auto url = statsURL(m_baseURL, website.id, offsetMinutes(QDateTime::currentDateTime()));
+    const auto url = statsURL(m_baseURL ? m_baseURL() : QUrl(), website.id, offsetMinutes(QDateTime::currentDateTime()));
     if (!url)
         throw AnalyticsFailure::unavailable;
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AnalyticsProvider.h"
+#include "BaseURL.h"
 #include "NetworkTransfer.h"
 
 #include <QDateTime>
@@ -11,7 +12,7 @@
 class QNetworkAccessManager;
 
 // The service's stats endpoint: one GET per fetch, answered with a WireStats document.
-// Holds nothing between calls; the token is read anew for each one.
+// Holds nothing between calls; the address and the token are read anew for each one.
 class OrvelaAnalyticsProvider : public AnalyticsProvider
 {
 public:
@@ -19,7 +20,7 @@ public:
     // could not be read. No value: the account has no token.
     using TokenProvider = std::function<std::optional<QString>()>;
 
-    OrvelaAnalyticsProvider(TokenProvider tokenProvider, QUrl baseURL,
+    OrvelaAnalyticsProvider(TokenProvider tokenProvider, BaseURLProvider baseURL,
                             QNetworkAccessManager &session = sharedNetworkAccessManager(),
                             TransferLimits limits = {});
 
@@ -38,7 +39,7 @@ private:
     QString token() const;  // throws AnalyticsFailure
 
     TokenProvider m_tokenProvider;
-    QUrl m_baseURL;
+    BaseURLProvider m_baseURL;
     QNetworkAccessManager *m_session;
     TransferLimits m_limits;
 };

@@ -40,18 +40,19 @@ AppStore::AppStore(std::shared_ptr<AnalyticsProvider> provider, std::shared_ptr<
     if (auto metric = MenuBarMetrics::fromRawValue(m_defaults->value(key(menuBarMetricKey)).toString()))
         m_menuBarMetric = *metric;
     loadPersistedState();
-    refreshSyncTokenState();
-    addExampleWebsiteIfNeeded();
-
-    if (!startServices)
+    if (!startServices) {
+        refreshSyncTokenState();
+        addExampleWebsiteIfNeeded();
         return;
+    }
+    addExampleWebsiteIfNeeded();
     m_link.onUpdate = [self = QPointer(this)](bool online) {
         if (self)
             self->handleLinkChange(online);
     };
     m_link.start();
-    startPolling(m_selectedWebsiteID.has_value());
-    startCloudLoad();
+    // Polling and the first load begin once the keyring has said whether a token is stored.
+    AppStore::startServices();
 }
 
 AppStore::~AppStore()
@@ -62,7 +63,6 @@ AppStore::~AppStore()
             task->cancel();
 }
 
-// MARK: Derived values
 
 double AppStore::effectivePeriod() const
 {
@@ -145,7 +145,6 @@ QString AppStore::menuBarSignature() const
         .join(u'|');
 }
 
-// MARK: Website list and settings
 
 void AppStore::selectWebsite(const QUuid &websiteID)
 {
@@ -284,7 +283,6 @@ void AppStore::removeEntries(const QUuid &id)
         emit errorsChanged();
 }
 
-// MARK: Persisted state
 
 void AppStore::loadPersistedState()
 {
@@ -332,7 +330,6 @@ void AppStore::persistState()
     m_defaults->sync();
 }
 
-// MARK: Example website
 
 void AppStore::addExampleWebsiteIfNeeded()
 {

@@ -15,6 +15,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QSettings>
+#include <QUrl>
 #include <memory>
 #include <optional>
 
@@ -43,6 +44,8 @@ class AppStore : public QObject
     Q_PROPERTY(qint64 generation READ generation NOTIFY generationChanged)
     Q_PROPERTY(std::optional<Instant> backoffUntil READ backoffUntil NOTIFY backoffUntilChanged)
     Q_PROPERTY(std::optional<Instant> cloudUpdatedAt READ cloudUpdatedAt NOTIFY cloudUpdatedAtChanged)
+    Q_PROPERTY(QUrl baseURL READ baseURL NOTIFY baseURLChanged)
+    Q_PROPERTY(SecretStoreReach secretStoreReach READ secretStoreReach NOTIFY secretStoreReachChanged)
 
 public:
     using Snapshots = QMap<QUuid, AnalyticsSnapshot>;
@@ -80,6 +83,13 @@ public:
     qint64 generation() const { return m_generation; }
     std::optional<Instant> backoffUntil() const { return m_backoffUntil; }
     std::optional<Instant> cloudUpdatedAt() const { return m_cloudUpdatedAt; }
+    // The service's address both clients use, read by them for every request.
+    QUrl baseURL() const;
+    // Whether a sync token can be kept at all, as the last keyring call found out.
+    SecretStoreReach secretStoreReach() const { return m_secretStoreReach; }
+    // With startServices: whether the first keyring read, made off the main thread, has ended
+    // and polling and the first cloud load have begun.
+    bool servicesStarted() const { return m_servicesStarted; }
     const TaskRef &refreshTask() const { return m_refreshTask; }
     const TaskRef &pollTask() const { return m_pollTask; }
     const TaskRef &syncTask() const { return m_syncTask; }
@@ -117,12 +127,19 @@ public:
     bool isBackingOff(const QUuid &websiteID) const;
     void startPolling(bool refreshNow);
 
-    // Connectivity.
+    // Connectivity. A service on this machine is reachable whatever the network does.
     void handleLinkChange(bool isOnline);
+    bool isServiceReachable() const;
 
     // Cloud sync.
     void refreshSyncTokenState();
     void saveSyncToken(const QString &token);  // throws what the credential store throws
+    // Keeps the token, then uses the address (remembered for later launches) from the next
+    // request on. A blank token changes nothing: a stored token never goes to a new address.
+    // Throws what the credential store throws, and then nothing has changed.
+    void connectAccount(const QUrl &baseURL, const QString &token);
+    // Uses and remembers another address; the stored token, if any, goes to it from now on.
+    void setBaseURL(const QUrl &baseURL);
     QCoro::Task<> syncFromCloud();
     void scheduleCloudSave();
     CloudSyncState makeCloudState() const;
@@ -153,6 +170,9 @@ signals:
     void generationChanged();
     void backoffUntilChanged();
     void cloudUpdatedAtChanged();
+    void baseURLChanged();
+    void secretStoreReachChanged();
+    void servicesStartedChanged();
 
 private:
     template <typename T>
@@ -179,6 +199,19 @@ private:
     void endCloudOperation();
     void setStatusFrom(std::exception_ptr error);
     void startCloudLoad();
+    // What reading the token found: whether one is stored, whether the read failed, and why.
+    struct TokenRead {
+        bool hasToken = false;
+        bool failed = false;
+        SecretStoreReach reach = SecretStoreReach::reachable;
+    };
+    static TokenRead readSyncToken(CredentialStoring &store);
+    void applyTokenRead(const TokenRead &read);
+    void changeAccount(std::optional<QUrl> baseURL, const QString &token);
+    void useBaseURL(const QUrl &baseURL);
+    void beginNewAccount();
+    void startServices();
+    void finishStart(const TokenRead &read, quint64 readsBefore);
     bool isCurrentRefresh(const TaskRef &task, qint64 generation, const QUuid &siteID) const;
 
     // Bodies of the background tasks. Static, with the store held weakly: a result that
@@ -215,13 +248,19 @@ private:
     TaskRef m_syncTask;
     std::optional<Instant> m_backoffUntil;
     std::optional<Instant> m_cloudUpdatedAt;
+    SecretStoreReach m_secretStoreReach = SecretStoreReach::reachable;
+    bool m_syncTokenUnreadable = false;
+    bool m_servicesStarted = false;
+    // Counts token reads, so that the start-up read, made off the main thread, never overwrites
+    // what a later read (after a token was saved meanwhile) found.
+    quint64 m_tokenReads = 0;
 
     // Bytes of a stored document that could not be read, kept aside before the first write.
     std::optional<QByteArray> m_unreadableDocument;
-    // Sync: a new token starts a new account; nothing is saved to an account before one of
-    // its loads has succeeded, so a list the account has not seen never overwrites it.
-    quint64 m_tokenEpoch = 0;
-    quint64 m_operationsEpoch = 0;  // token epoch of the load or save started last
+    // Sync: a new token or a new address starts a new account; nothing is saved to an account
+    // before one of its loads has succeeded, so a list the account has not seen never overwrites it.
+    quint64 m_accountEpoch = 0;
+    quint64 m_operationsEpoch = 0;  // account epoch of the load or save started last
     bool m_loadedUnderToken = false;
     bool m_loadInFlight = false;
     bool m_loadAgain = false;

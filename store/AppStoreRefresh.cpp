@@ -1,6 +1,7 @@
 // AppStore: refreshing the selected website, polling, back-off and connectivity.
 #include "AppStore.h"
 
+#include "BaseURL.h"
 #include "ExampleWebsite.h"
 
 void AppStore::refreshNow()
@@ -65,7 +66,7 @@ QCoro::Task<> AppStore::performRefresh(QPointer<AppStore> self, Website site, qi
 
     if (!self || !self->isCurrentRefresh(task, generation, site.id))
         co_return;
-    if (!self->m_isOnline && !ExampleWebsite::isExampleDomain(site.domain)) {
+    if (!self->isServiceReachable() && !ExampleWebsite::isExampleDomain(site.domain)) {
         self->setError(AnalyticsFailure::offline, site.id);
         co_return;
     }
@@ -110,7 +111,7 @@ QCoro::Task<> AppStore::performRefresh(QPointer<AppStore> self, Website site, qi
     }
     if (!self->isCurrentRefresh(task, generation, site.id))
         co_return;
-    if (!self->m_isOnline) {
+    if (!self->isServiceReachable()) {
         self->setError(AnalyticsFailure::offline, site.id);
         co_return;
     }
@@ -172,6 +173,11 @@ QCoro::Task<> AppStore::runPolling(QPointer<AppStore> self, bool refreshNow, Tas
     task->markFinished();
 }
 
+bool AppStore::isServiceReachable() const
+{
+    return m_isOnline || isLoopbackURL(baseURL());
+}
+
 void AppStore::handleLinkChange(bool isOnline)
 {
     assign(m_isOnline, isOnline, &AppStore::isOnlineChanged);
@@ -182,7 +188,7 @@ void AppStore::handleLinkChange(bool isOnline)
             refreshNow();
         if (m_hasSyncToken)
             startCloudLoad();
-    } else {
+    } else if (!isServiceReachable()) {
         setError(AnalyticsFailure::offline, *m_selectedWebsiteID);
     }
 }

@@ -1,10 +1,15 @@
 // AppStore: keeping the website list, selection and interval in the user's account.
 #include "AppStore.h"
 
+#include "BaseURL.h"
+
+#include <QCoreApplication>
+#include <QThreadPool>
+
 namespace {
 
-const QString missingTokenForLoad =
-    QStringLiteral("Add a Cloudflare sync token to store websites in your account.");
+const QString missingTokenForLoad = QStringLiteral("Add a sync token to store websites in your account.");
+const QString unreadableToken = QStringLiteral("The sync token could not be read from the keyring.");
 
 // The sentence for a failed load or save; none for a cancellation, which keeps the last one.
 std::optional<QString> statusSentence(std::exception_ptr error)
@@ -13,57 +18,151 @@ std::optional<QString> statusSentence(std::exception_ptr error)
         std::rethrow_exception(error);
     } catch (CloudSyncError cloudError) {
         switch (cloudError) {
-        case CloudSyncError::missingToken: return QStringLiteral("Add your Cloudflare sync token in Settings.");
-        case CloudSyncError::unauthorized: return QStringLiteral("Cloudflare sync token was rejected.");
+        case CloudSyncError::missingToken: return QStringLiteral("Add your sync token in Settings.");
+        case CloudSyncError::unauthorized: return QStringLiteral("The sync token was rejected.");
         case CloudSyncError::offline: return QStringLiteral("No internet connection.");
-        case CloudSyncError::malformedResponse: return QStringLiteral("Cloudflare returned an unexpected response.");
-        case CloudSyncError::server: return QStringLiteral("Cloudflare sync failed.");
+        case CloudSyncError::malformedResponse: return QStringLiteral("The service returned an unexpected response.");
+        case CloudSyncError::server: return QStringLiteral("Sync failed.");
         case CloudSyncError::cancelled: return std::nullopt;
         }
     } catch (const TaskCancelled &) {
         return std::nullopt;
     } catch (...) {
     }
-    return QStringLiteral("Cloudflare sync failed.");
+    return QStringLiteral("Sync failed.");
 }
 
 }  // namespace
 
+AppStore::TokenRead AppStore::readSyncToken(CredentialStoring &store)
+{
+    TokenRead read;
+    try {
+        const auto token = store.loadSyncToken();
+        read.hasToken = token && !token->isEmpty();
+    } catch (...) {
+        read.failed = true;
+    }
+    read.reach = store.reach();
+    return read;
+}
+
+void AppStore::applyTokenRead(const TokenRead &read)
+{
+    m_syncTokenUnreadable = read.failed;
+    assign(m_secretStoreReach, read.reach, &AppStore::secretStoreReachChanged);
+    assign(m_hasSyncToken, read.hasToken, &AppStore::hasSyncTokenChanged);
+}
+
 void AppStore::refreshSyncTokenState()
 {
-    bool hasToken = false;
-    try {
-        const auto token = m_credentialStore->loadSyncToken();
-        hasToken = token && !token->isEmpty();
-    } catch (...) {
+    ++m_tokenReads;
+    applyTokenRead(readSyncToken(*m_credentialStore));
+}
+
+void AppStore::startServices()
+{
+    // A keyring that is locked, asks for a password or never answers holds this read for
+    // seconds: not on the main thread, where the tray icon is being shown meanwhile.
+    std::shared_ptr<CredentialStoring> keychain = m_credentialStore;
+    const quint64 readsBefore = ++m_tokenReads;
+    QThreadPool::globalInstance()->start([keychain, self = QPointer(this), readsBefore] {
+        const TokenRead read = readSyncToken(*keychain);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, read, readsBefore] {
+                if (self)
+                    self->finishStart(read, readsBefore);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void AppStore::finishStart(const TokenRead &read, quint64 readsBefore)
+{
+    if (m_stopped)
+        return;
+    // A token saved meanwhile was read after this one.
+    if (m_tokenReads == readsBefore)
+        applyTokenRead(read);
+    startPolling(m_selectedWebsiteID.has_value());
+    startCloudLoad();
+    m_servicesStarted = true;
+    emit servicesStartedChanged();
+}
+
+QUrl AppStore::baseURL() const
+{
+    return defaultBaseURL();
+}
+
+void AppStore::useBaseURL(const QUrl &baseURL)
+{
+    m_defaults->setValue(QLatin1String(kBaseURLKey), baseURL.toString(QUrl::FullyEncoded));
+    m_defaults->sync();
+    setDefaultBaseURL(baseURL);
+    emit baseURLChanged();
+}
+
+void AppStore::beginNewAccount()
+{
+    // What was learned about the old account no longer holds, and whatever is still in flight
+    // for it must not land here.
+    ++m_accountEpoch;
+    m_loadedUnderToken = false;
+    if (m_cloudUpdatedAt) {
+        setCloudUpdatedAt(std::nullopt);
+        persistState();
     }
-    assign(m_hasSyncToken, hasToken, &AppStore::hasSyncTokenChanged);
+}
+
+void AppStore::setBaseURL(const QUrl &baseURL)
+{
+    if (baseURL == this->baseURL())
+        return;
+    useBaseURL(baseURL);
+    beginNewAccount();
+    if (m_hasSyncToken)
+        startCloudLoad();
+    if (m_selectedWebsiteID)
+        refreshNow();
 }
 
 void AppStore::saveSyncToken(const QString &token)
+{
+    changeAccount(std::nullopt, token);
+}
+
+void AppStore::connectAccount(const QUrl &baseURL, const QString &token)
+{
+    if (trimmedText(token).isEmpty())
+        return;
+    changeAccount(baseURL, token);
+}
+
+void AppStore::changeAccount(std::optional<QUrl> baseURL, const QString &token)
 {
     std::optional<QString> previous;
     try {
         previous = m_credentialStore->loadSyncToken();
     } catch (...) {
     }
+    // First the token: should the keyring refuse it, the old token is never sent to the new address.
     m_credentialStore->saveSyncToken(token);
 
-    const QString trimmed = trimmedText(token);
-    if (previous.value_or(QString()) != trimmed) {
-        // Another token is another account: what was learned about the old one no longer
-        // holds, and whatever is still in flight for it must not land here.
-        ++m_tokenEpoch;
-        m_loadedUnderToken = false;
-        if (m_cloudUpdatedAt) {
-            setCloudUpdatedAt(std::nullopt);
-            persistState();
-        }
-    }
+    const bool newAddress = baseURL && *baseURL != this->baseURL();
+    if (newAddress)
+        useBaseURL(*baseURL);
+    const bool newAccount = newAddress || previous.value_or(QString()) != trimmedText(token);
+    if (newAccount)
+        beginNewAccount();
     refreshSyncTokenState();
     setCloudSyncStatus(m_hasSyncToken ? QStringLiteral("Sync token saved.") : QStringLiteral("Sync token removed."));
     if (m_hasSyncToken)
         startCloudLoad();
+    // The figures shown come from the account just connected.
+    if (newAccount && m_hasSyncToken && m_selectedWebsiteID)
+        refreshNow();
 }
 
 QCoro::Task<> AppStore::syncFromCloud()
@@ -103,16 +202,16 @@ QCoro::Task<> AppStore::runCloudLoad(QPointer<AppStore> self)
     if (!self || self->m_stopped)
         co_return;
     if (!self->m_hasSyncToken) {
-        self->setCloudSyncStatus(missingTokenForLoad);
+        self->setCloudSyncStatus(self->m_syncTokenUnreadable ? unreadableToken : missingTokenForLoad);
         co_return;
     }
     if (self->isCloudSyncing()) {
         // Work begun under an older token ends without effect; the new account's load follows.
-        if (self->m_operationsEpoch != self->m_tokenEpoch)
+        if (self->m_operationsEpoch != self->m_accountEpoch)
             self->m_loadAgain = true;
         co_return;
     }
-    const quint64 epoch = self->m_tokenEpoch;
+    const quint64 epoch = self->m_accountEpoch;
     self->m_operationsEpoch = epoch;
     self->beginCloudOperation();
     std::shared_ptr<CloudSyncing> cloudSync = self->m_cloudSync;
@@ -126,7 +225,7 @@ QCoro::Task<> AppStore::runCloudLoad(QPointer<AppStore> self)
     }
     if (!self)
         co_return;
-    if (epoch != self->m_tokenEpoch) {
+    if (epoch != self->m_accountEpoch) {
         self->endCloudOperation();
         co_return;
     }
@@ -135,9 +234,9 @@ QCoro::Task<> AppStore::runCloudLoad(QPointer<AppStore> self)
         self->m_loadedUnderToken = true;
         if (self->shouldAdoptCloudState(*state)) {
             self->applyCloudState(*state);
-            self->setCloudSyncStatus(QStringLiteral("Loaded from Cloudflare."));
+            self->setCloudSyncStatus(QStringLiteral("Loaded from your account."));
         } else if (self->m_websites.isEmpty() && state->websites.isEmpty()) {
-            self->setCloudSyncStatus(QStringLiteral("Cloudflare is ready."));
+            self->setCloudSyncStatus(QStringLiteral("Your account is ready."));
             self->setLastCloudSyncAt(self->m_clock->now());
         } else {
             co_await pushToCloud(self, std::stop_token());
@@ -170,6 +269,7 @@ void AppStore::applyCloudState(const CloudSyncState &state)
     for (const auto &id : m_snapshots.keys())
         if (!kept.contains(id))
             removeEntries(id);
+    const std::optional<QUuid> previousSelection = m_selectedWebsiteID;
     assign(m_websites, state.websites, &AppStore::websitesChanged);
     assign(m_refreshInterval, state.refreshInterval, &AppStore::refreshIntervalChanged);
     const bool selectedListed = state.selectedWebsiteID && kept.contains(*state.selectedWebsiteID);
@@ -181,7 +281,8 @@ void AppStore::applyCloudState(const CloudSyncState &state)
     setLastCloudSyncAt(m_clock->now());
     persistState();
     startPolling(false);
-    if (m_selectedWebsiteID && !m_refreshTask)
+    // A refresh still running is for the website selected before, whose answer is dropped.
+    if (m_selectedWebsiteID && (!m_refreshTask || m_selectedWebsiteID != previousSelection))
         refreshNow();
     addExampleWebsiteIfNeeded();
 }
@@ -220,7 +321,7 @@ QCoro::Task<> AppStore::pushToCloud(QPointer<AppStore> self, std::stop_token sto
         self->startCloudLoad();
         co_return;
     }
-    const quint64 epoch = self->m_tokenEpoch;
+    const quint64 epoch = self->m_accountEpoch;
     self->m_operationsEpoch = epoch;
     self->beginCloudOperation();
     const CloudSyncState state = self->makeCloudState();
@@ -235,11 +336,11 @@ QCoro::Task<> AppStore::pushToCloud(QPointer<AppStore> self, std::stop_token sto
     }
     if (!self)
         co_return;
-    if (epoch == self->m_tokenEpoch) {
+    if (epoch == self->m_accountEpoch) {
         if (saved) {
             self->setCloudUpdatedAt(saved->updatedAt);
             self->setLastCloudSyncAt(self->m_clock->now());
-            self->setCloudSyncStatus(QStringLiteral("Saved to Cloudflare."));
+            self->setCloudSyncStatus(QStringLiteral("Saved to your account."));
             self->persistState();
         } else {
             self->setStatusFrom(error);

@@ -12,5 +12,5 @@ std::shared_ptr<CloudSyncing> makeDefaultSyncClient(std::shared_ptr<CredentialSt
             throw CloudSyncError::missingToken;
         return *token;
     };
-    return std::make_shared<CloudflareSyncClient>(defaultBaseURL(), tokenProvider);
+    return std::make_shared<CloudflareSyncClient>(&defaultBaseURL, tokenProvider);
 }

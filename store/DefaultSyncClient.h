@@ -5,6 +5,6 @@
 
 #include <memory>
 
-// The service's own sync client, reading the token from the given credential store on each
-// request; no token stored is CloudSyncError::missingToken.
+// The service's own sync client, reading the process's service address and the token from the
+// given credential store on each request; no token stored is CloudSyncError::missingToken.
 std::shared_ptr<CloudSyncing> makeDefaultSyncClient(std::shared_ptr<CredentialStoring> credentialStore);

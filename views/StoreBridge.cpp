@@ -1,6 +1,8 @@
 #include "StoreBridge.h"
 
+#include "AccountText.h"
 #include "AppStore.h"
+#include "BaseURL.h"
 #include "QmlValues.h"
 
 #include <stdexcept>
@@ -37,6 +39,12 @@ StoreBridge::StoreBridge(AppStore &store, QObject *parent)
     connect(&store, &AppStore::refreshIntervalChanged, this, &StoreBridge::refreshIntervalChanged);
     connect(&store, &AppStore::menuBarMetricChanged, this, &StoreBridge::menuBarMetricChanged);
     connect(&store, &AppStore::panelAppearanceChanged, this, &StoreBridge::panelAppearanceChanged);
+    connect(&store, &AppStore::baseURLChanged, this, &StoreBridge::baseURLChanged);
+    connect(&store, &AppStore::hasSyncTokenChanged, this, &StoreBridge::hasSyncTokenChanged);
+    connect(&store, &AppStore::cloudSyncStatusChanged, this, &StoreBridge::cloudSyncStatusChanged);
+    connect(&store, &AppStore::lastCloudSyncAtChanged, this, &StoreBridge::lastCloudSyncTextChanged);
+    connect(&store, &AppStore::isCloudSyncingChanged, this, &StoreBridge::isCloudSyncingChanged);
+    connect(&store, &AppStore::secretStoreReachChanged, this, &StoreBridge::tokenUnavailableReasonChanged);
     sync();
 }
 
@@ -125,6 +133,65 @@ double StoreBridge::minimumRefreshInterval() const
 bool StoreBridge::usesConnectWording() const
 {
     return m_store.provider().usesConnectWording();
+}
+
+QString StoreBridge::baseURL() const
+{
+    return m_store.baseURL().toString();
+}
+
+bool StoreBridge::hasSyncToken() const
+{
+    return m_store.hasSyncToken();
+}
+
+QString StoreBridge::cloudSyncStatus() const
+{
+    return m_store.cloudSyncStatus().value_or(QString());
+}
+
+QString StoreBridge::lastCloudSyncText() const
+{
+    return AccountText::lastSync(m_store.lastCloudSyncAt());
+}
+
+bool StoreBridge::isCloudSyncing() const
+{
+    return m_store.isCloudSyncing();
+}
+
+QString StoreBridge::tokenUnavailableReason() const
+{
+    return AccountText::tokenUnavailable(m_store.secretStoreReach());
+}
+
+QVariantMap StoreBridge::connectAccount(const QString &address, const QString &token)
+{
+    const QString serviceMessage = baseURLProblem(address).value_or(QString());
+    const QString tokenMessage = trimmedText(token).isEmpty() ? AccountText::emptyToken : QString();
+    const auto outcome = [](bool connected, const QString &service, const QString &token) {
+        return QVariantMap{{QStringLiteral("connected"), connected},
+                           {QStringLiteral("serviceMessage"), service},
+                           {QStringLiteral("tokenMessage"), token}};
+    };
+    if (!serviceMessage.isEmpty() || !tokenMessage.isEmpty())
+        return outcome(false, serviceMessage, tokenMessage);
+    try {
+        m_store.connectAccount(*usableBaseURL(address), token);
+    } catch (...) {
+        return outcome(false, QString(), AccountText::tokenNotSaved);
+    }
+    return outcome(true, QString(), QString());
+}
+
+QString StoreBridge::disconnectAccount()
+{
+    try {
+        m_store.saveSyncToken(QString());
+    } catch (...) {
+        return AccountText::tokenNotRemoved;
+    }
+    return {};
 }
 
 QVariant StoreBridge::website(const QString &websiteID) const

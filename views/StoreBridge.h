@@ -38,6 +38,14 @@ class StoreBridge : public QObject
     Q_PROPERTY(QVariantList credentialFields READ credentialFields CONSTANT)
     Q_PROPERTY(double minimumRefreshInterval READ minimumRefreshInterval CONSTANT)
     Q_PROPERTY(bool usesConnectWording READ usesConnectWording CONSTANT)
+    // The account: the service's address as the clients use it, whether a token is stored, the
+    // sync's last sentence and time, and why no token can be kept ("" while one can).
+    Q_PROPERTY(QString baseURL READ baseURL NOTIFY baseURLChanged)
+    Q_PROPERTY(bool hasSyncToken READ hasSyncToken NOTIFY hasSyncTokenChanged)
+    Q_PROPERTY(QString cloudSyncStatus READ cloudSyncStatus NOTIFY cloudSyncStatusChanged)
+    Q_PROPERTY(QString lastCloudSyncText READ lastCloudSyncText NOTIFY lastCloudSyncTextChanged)
+    Q_PROPERTY(bool isCloudSyncing READ isCloudSyncing NOTIFY isCloudSyncingChanged)
+    Q_PROPERTY(QString tokenUnavailableReason READ tokenUnavailableReason NOTIFY tokenUnavailableReasonChanged)
 
 public:
     explicit StoreBridge(AppStore &store, QObject *parent = nullptr);
@@ -60,6 +68,12 @@ public:
     QVariantList credentialFields() const;
     double minimumRefreshInterval() const;
     bool usesConnectWording() const;
+    QString baseURL() const;
+    bool hasSyncToken() const;
+    QString cloudSyncStatus() const;
+    QString lastCloudSyncText() const;
+    bool isCloudSyncing() const;
+    QString tokenUnavailableReason() const;
 
     // The website with that id as a plain value, or null.
     Q_INVOKABLE QVariant website(const QString &websiteID) const;
@@ -79,6 +93,12 @@ public:
     // saveFinished reports the returned ticket, never before this call has returned.
     Q_INVOKABLE int saveWebsite(const QVariantMap &website, const QVariantMap &secretValues);
 
+    // Keeps the token and uses the address from the next request on. {connected, serviceMessage,
+    // tokenMessage}: a refused address or token says why under its field, and changes nothing.
+    Q_INVOKABLE QVariantMap connectAccount(const QString &address, const QString &token);
+    // Removes the stored token; the websites stay. A message when the keyring refused, else "".
+    Q_INVOKABLE QString disconnectAccount();
+
 signals:
     void websitesChanged();
     void selectedWebsiteIDChanged();
@@ -92,6 +112,12 @@ signals:
     void menuBarMetricChanged();
     void panelAppearanceChanged();
     void saveFinished(int ticket, bool succeeded);
+    void baseURLChanged();
+    void hasSyncTokenChanged();
+    void cloudSyncStatusChanged();
+    void lastCloudSyncTextChanged();
+    void isCloudSyncingChanged();
+    void tokenUnavailableReasonChanged();
 
 private:
     void sync();

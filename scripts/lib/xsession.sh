@@ -62,8 +62,9 @@ locate_icon() {
 }
 
 # start_service DIR [STATS_JSON]: an HTTP server on 127.0.0.1 that logs "METHOD PATH" lines to
-# DIR/requests.log. Without STATS_JSON it answers 404 to everything; with it, GET v1/stats gets
-# that document and /v1/state the document in DIR/state.json. Exports ORVELA_BASE_URL.
+# DIR/requests.log, and "METHOD PATH AUTHORIZATION" to DIR/auth.log. Without STATS_JSON it
+# answers 404 to everything; with it, GET v1/stats gets that document and /v1/state the document
+# in DIR/state.json. Exports ORVELA_BASE_URL.
 start_service() {
   python3 - "$@" <<'PY' &
 import http.server, os, sys
@@ -73,6 +74,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def answer(self):
         with open(f"{work}/requests.log", "a") as log:
             log.write(f"{self.command} {self.path.split('?')[0]}\n")
+        with open(f"{work}/auth.log", "a") as log:
+            log.write(f"{self.command} {self.path.split('?')[0]} {self.headers.get('Authorization')}\n")
         length = int(self.headers.get("Content-Length") or 0)
         if length:
             self.rfile.read(length)

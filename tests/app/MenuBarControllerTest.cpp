@@ -1,6 +1,7 @@
 // The tray icon's title, tooltip and icon, and the panel's opening and closing, with the real
 // root view and pages over a store on the store tests' fakes.
 #include "AppDelegate.h"
+#include "BaseURL.h"
 #include "MenuBarController.h"
 #include "StoreFakes.h"
 #include "ViewRegistration.h"
@@ -9,6 +10,7 @@
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QSignalSpy>
+#include <QScopeGuard>
 #include <QTest>
 
 namespace {
@@ -244,26 +246,53 @@ private slots:
         controller.closePanel();
     }
 
-    void theEnvironmentTokenIsSavedTrimmedAndThenForgotten()
+    void theLaunchTakesTheTokenOutOfTheEnvironment()
     {
-        StoreFixture fixture;
-        auto store = fixture.makeStore();
-        qputenv(AppDelegate::syncTokenVariable, " \tsecret-token \n");
-        saveEnvironmentSyncToken(*store);
-        QCOMPARE(fixture.keychain->token, QStringLiteral("secret-token"));
+        qputenv("ORVELA_BASE_URL", "http://127.0.0.1:9");
+        qputenv(AppDelegate::syncTokenVariable, " secret-token ");
+        const LaunchValues launch = LaunchValues::takeFromEnvironment();
         QVERIFY(!qEnvironmentVariableIsSet(AppDelegate::syncTokenVariable));
+        QCOMPARE(launch.syncToken, QStringLiteral(" secret-token "));
+        // As handed to the running instance and back.
+        const LaunchValues handed = LaunchValues::fromMap(launch.toMap());
+        QCOMPARE(handed.baseURL, QStringLiteral("http://127.0.0.1:9"));
+        QCOMPARE(handed.syncToken, launch.syncToken);
+        qunsetenv("ORVELA_BASE_URL");
+        const LaunchValues none = LaunchValues::fromMap(LaunchValues::takeFromEnvironment().toMap());
+        QVERIFY(!none.baseURL && !none.syncToken);
+    }
 
-        // Blank, then unset: nothing written. A keychain that refuses: launching goes on. The
-        // stored token stays, and the variable leaves the environment each time.
-        qputenv(AppDelegate::syncTokenVariable, "  \n ");
-        saveEnvironmentSyncToken(*store);
-        saveEnvironmentSyncToken(*store);
-        QCOMPARE(fixture.keychain->token, QStringLiteral("secret-token"));
-        fixture.keychain->failing = true;
-        qputenv(AppDelegate::syncTokenVariable, "other");
-        saveEnvironmentSyncToken(*store);
-        QVERIFY(!qEnvironmentVariableIsSet(AppDelegate::syncTokenVariable));
-        QCOMPARE(fixture.keychain->token, QStringLiteral("secret-token"));
+    void launchValuesAreApplied_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("token");
+        QTest::addColumn<bool>("keychainRefuses");
+        QTest::addColumn<QString>("storedToken");
+        QTest::addColumn<QString>("usedAddress");  // "" for the address in use before
+        QTest::newRow("both, trimmed") << " http://127.0.0.1:9/ " << " \tsecret-token \n" << false << "secret-token"
+                                       << "http://127.0.0.1:9";
+        QTest::newRow("a blank token") << "" << "  \n " << false << "stored" << "";
+        QTest::newRow("an address refused") << "http://stats.example.net" << "t2" << false << "t2" << "";
+        QTest::newRow("a keychain that refuses") << "http://127.0.0.1:9" << "other" << true << "stored" << "";
+    }
+
+    void launchValuesAreApplied()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, token);
+        QFETCH(bool, keychainRefuses);
+        QFETCH(QString, storedToken);
+        QFETCH(QString, usedAddress);
+        const QUrl before = defaultBaseURL();
+        const auto restore = qScopeGuard([&] { setDefaultBaseURL(before); });
+        StoreFixture fixture;
+        fixture.keychain->token = QStringLiteral("stored");
+        auto store = fixture.makeStore();
+        fixture.keychain->failing = keychainRefuses;
+        applyLaunchValues(*store, {address.isEmpty() ? std::nullopt : std::optional(address), token});
+        fixture.keychain->failing = false;
+        QCOMPARE(fixture.keychain->token, storedToken);
+        QCOMPARE(store->baseURL(), usedAddress.isEmpty() ? before : QUrl(usedAddress));
     }
 };
 

@@ -18,9 +18,11 @@ namespace {
 
 // The second launch blocks while it waits for the first, so it runs on a thread of its own
 // while this one keeps the first's event loop turning.
-SingleInstance::Role launchAnother(const QString &directory, std::chrono::milliseconds wait = 3s)
+SingleInstance::Role launchAnother(const QString &directory, std::chrono::milliseconds wait = 3s,
+                                   const QVariantMap &handOver = {})
 {
-    auto launch = std::async(std::launch::async, [directory, wait] { return SingleInstance(directory).claim(wait); });
+    auto launch = std::async(std::launch::async,
+                             [directory, wait, handOver] { return SingleInstance(directory).claim(wait, handOver); });
     while (launch.wait_for(10ms) != std::future_status::ready)
         QCoreApplication::processEvents();
     return launch.get();
@@ -47,6 +49,12 @@ private slots:
             QSignalSpy activations(&first, &SingleInstance::activationRequested);
             QCOMPARE(launchAnother(directory.path()), SingleInstance::Role::handedOff);
             QCOMPARE(activations.count(), 1);
+            QCOMPARE(activations.last().first().toMap(), QVariantMap());
+            // What the later launch was started with reaches the first, whatever the text holds.
+            const QVariantMap handOver{{"baseURL", "http://127.0.0.1:8787"}, {"syncToken", "tök\n\"x\" " + QString(3000, u'a')}};
+            QCOMPARE(launchAnother(directory.path(), 3s, handOver), SingleInstance::Role::handedOff);
+            QCOMPARE(activations.count(), 2);
+            QCOMPARE(activations.last().first().toMap(), handOver);
         }
         // A closed instance makes room for the next.
         SingleInstance next(directory.path());

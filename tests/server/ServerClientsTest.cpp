@@ -29,12 +29,13 @@ class ServerClientsTest : public QObject
 
     CloudflareSyncClient syncClient(QString withToken)
     {
-        return CloudflareSyncClient(server.url(), [withToken] { return withToken; }, manager);
+        return CloudflareSyncClient([url = server.url()] { return url; }, [withToken] { return withToken; }, manager);
     }
 
     OrvelaAnalyticsProvider statsClient(QString withToken)
     {
-        return OrvelaAnalyticsProvider([withToken] { return std::optional<QString>(withToken); }, server.url(), manager);
+        return OrvelaAnalyticsProvider([withToken] { return std::optional<QString>(withToken); },
+                                       [url = server.url()] { return url; }, manager);
     }
 
 private slots:

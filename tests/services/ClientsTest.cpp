@@ -72,13 +72,19 @@ class ClientsTest : public QObject
     int tokenReads = 0;
     std::jthread stopper;
 
+    // The base URL as it is when a request is built.
+    BaseURLProvider address()
+    {
+        return [this] { return base; };
+    }
+
     Outcome<AnalyticsSnapshot> fetch(const Website &website = site, std::stop_token stop = {})
     {
         const auto counted = [this] {
             ++tokenReads;
             return tokens();
         };
-        return await(OrvelaAnalyticsProvider(counted, base, *manager, limits).fetchSnapshot(website, {}, stop));
+        return await(OrvelaAnalyticsProvider(counted, address(), *manager, limits).fetchSnapshot(website, {}, stop));
     }
 
     std::optional<AnalyticsFailure> failure(std::stop_token stop = {})
@@ -88,7 +94,7 @@ class ClientsTest : public QObject
 
     CloudflareSyncClient syncClient()
     {
-        return CloudflareSyncClient(base, [this] { return tokens().value_or(QString()); }, *manager, limits);
+        return CloudflareSyncClient(address(), [this] { return tokens().value_or(QString()); }, *manager, limits);
     }
 
     std::optional<CloudSyncError> loadError(std::stop_token stop = {})
@@ -144,6 +150,22 @@ private slots:
             QCOMPARE(requests[i].header("Authorization"), QByteArray("Bearer secret-token"));
             QCOMPARE(requests[i].header("Accept"), QByteArray("application/json"));
             QVERIFY(!requests[i].headers.contains("content-type") && requests[i].body.isEmpty());
+        }
+    }
+
+    // A new address applies from the next request on, to clients made before it.
+    void theAddressIsReadForEveryRequest()
+    {
+        OrvelaAnalyticsProvider provider(tokens, address(), *manager, limits);
+        CloudflareSyncClient client = syncClient();
+        ScriptedServer other;
+        for (ScriptedServer *target : {&*server, &other}) {
+            base = target->url();
+            target->enqueue(Reply::json(200, statsBody));
+            target->enqueue(Reply::json(200, stateBody()));
+            QVERIFY(await(provider.fetchSnapshot(site, {}, {})).value);
+            QVERIFY(await(client.loadState({})).value);
+            QCOMPARE(target->requests().size(), 2);
         }
     }
 

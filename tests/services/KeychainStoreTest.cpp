@@ -5,6 +5,9 @@
 #include "KeychainStore.h"
 
 #include <QProcess>
+#include <QScopeGuard>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #pragma push_macro("signals")
@@ -57,10 +60,15 @@ bool putRawItem(const QString &service, const QString &account, const QByteArray
     return stored;
 }
 
+// An empty address: no bus at all, neither named nor in the runtime directory.
 QProcessEnvironment onBus(const QString &address)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
+    if (address.isEmpty()) {
+        environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), QStringLiteral("/nonexistent"));
+    }
     // Without a display GLib cannot autolaunch a bus of its own behind the test's back.
     environment.remove(QStringLiteral("DISPLAY"));
     environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
@@ -207,6 +215,7 @@ private slots:
             QSKIP("dbus-daemon could not be started for a bus without a Secret Service");
         const std::pair<QString, QString> rows[] = {
             {"unix:path=/nonexistent/orvela-bus", "orvela: no D-Bus session bus"},
+            {"", "orvela: no D-Bus session bus"},
             {bus.address, "orvela: no Secret Service provider on the session bus"},
         };
         const QStringList operations{"loadToken",       "saveToken",       "saveBlank",
@@ -225,6 +234,57 @@ private slots:
             QCOMPARE(run.notices.size(), 1);
             QVERIFY2(run.notices[0].startsWith(notice), qPrintable(run.notices[0]));
         }
+    }
+
+    // Unlocking was refused (no prompter can answer here): that is no reason to report "no
+    // token", nor to prompt again at every read.
+    void aLockedKeyringIsUnreadableAndPromptsOnce()
+    {
+        for (const char *tool : {"gnome-keyring-daemon", "gdbus", "dbus-monitor"})
+            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+                QSKIP(tool);
+        BareBus lockedBus;
+        if (lockedBus.address.isEmpty())
+            QSKIP("dbus-daemon could not be started");
+        QTemporaryDir home;
+        QProcessEnvironment environment = onBus(lockedBus.address);
+        environment.insert(QStringLiteral("HOME"), home.path());
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.path());
+        QProcess keyring;
+        keyring.setProcessEnvironment(environment);
+        keyring.start(QStringLiteral("gnome-keyring-daemon"), {"--foreground", "--unlock", "--components=secrets"});
+        const auto stopKeyring = qScopeGuard([&] {
+            keyring.terminate();
+            keyring.waitForFinished();
+        });
+        keyring.write("keyring-password");
+        keyring.closeWriteChannel();
+        QTRY_COMPARE_WITH_TIMEOUT(runProbe(lockedBus.address, {"run", "2000", "60000", "loadToken"}).calls.value(0).value(1),
+                                  QStringLiteral("none"), 10000);
+        QCOMPARE(runProbe(lockedBus.address, {"run", "2000", "60000", "saveToken"}).calls.value(0).value(1), "ok");
+
+        QProcess lock;
+        lock.start(QStringLiteral("gdbus"), {"call", "--address", lockedBus.address, "--dest", "org.freedesktop.secrets",
+                                             "--object-path", "/org/freedesktop/secrets", "--method",
+                                             "org.freedesktop.Secret.Service.Lock",
+                                             "['/org/freedesktop/secrets/collection/login']"});
+        QVERIFY(lock.waitForFinished(5000) && lock.exitCode() == 0);
+        QProcess monitor;
+        monitor.start(QStringLiteral("dbus-monitor"),
+                      {"--address", lockedBus.address, "type='method_call',interface='org.freedesktop.Secret.Prompt'"});
+        QVERIFY(monitor.waitForReadyRead(5000));  // it has become a monitor
+
+        const ProbeRun run = runProbe(lockedBus.address, {"run", "2000", "60000", "loadToken", "loadToken", "loadCredentials"});
+        QCOMPARE(run.calls.size(), 3);
+        for (const QStringList &call : run.calls)
+            QCOMPARE(call.value(1), QStringLiteral("unreadable"));
+        QTest::qWait(300);  // the monitor's last lines
+        monitor.terminate();
+        monitor.waitForFinished();
+        QCOMPARE(monitor.readAllStandardOutput().count("member=Prompt"), 1);
+        QCOMPARE(run.notices.size(), 1);
+        QVERIFY2(run.notices[0].startsWith(QStringLiteral("orvela: the keyring is locked")), qPrintable(run.notices[0]));
     }
 
     void silentKeyringTimesOutThenFailsFastUntilThePauseEnds()

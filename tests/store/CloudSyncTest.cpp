@@ -1,7 +1,10 @@
 // Loading and saving the account state, with a fake sync client and a fake clock.
+#include "BaseURL.h"
 #include "StoreFakes.h"
 
+#include <QSignalSpy>
 #include <QTest>
+#include <QScopeGuard>
 
 namespace {
 
@@ -39,6 +42,17 @@ private slots:
         cloud->succeed(0, account({site("one")}, Instant{1000}));
         QCOMPARE(store->websites().size(), 2);  // the example comes back, as a new entry
         QVERIFY(!store->snapshots().contains(example));  // the dropped website's snapshot goes too
+    }
+
+    void anAdoptedSelectionIsFetchedEvenWhileAnotherRefreshRuns()
+    {
+        const Website local = site("local"), remote = site("remote");
+        auto store = start(QList<Website>{local});
+        QCOMPARE(provider->fetches.size(), 1);  // the start-up refresh, still running
+        cloud->succeed(0, account({remote}, Instant{1000}));
+        QCOMPARE(store->selectedWebsiteID(), remote.id);
+        QCOMPARE(provider->fetches.size(), 2);
+        QCOMPARE(provider->fetches[1].website, remote);
     }
 
     void theAdoptRules()
@@ -90,36 +104,42 @@ private slots:
 
         // A rejected save keeps the time stamp; the other one still runs.
         cloud->fail(1, CloudSyncError::unauthorized);
-        QCOMPARE(store->cloudSyncStatus(), QStringLiteral("Cloudflare sync token was rejected."));
+        QCOMPARE(store->cloudSyncStatus(), QStringLiteral("The sync token was rejected."));
         QCOMPARE(store->cloudUpdatedAt(), Instant{5});
         QVERIFY(store->isCloudSyncing());
         cloud->succeed(2, account({a, b}, Instant{7}));
-        QCOMPARE(store->cloudSyncStatus(), QStringLiteral("Saved to Cloudflare."));
+        QCOMPARE(store->cloudSyncStatus(), QStringLiteral("Saved to your account."));
         QVERIFY(!store->isCloudSyncing());
         QCOMPARE(store->cloudUpdatedAt(), Instant{7});
         QCOMPARE(store->lastCloudSyncAt(), clock->now());
     }
 
-    void everyStatusSentence()
+    void failureSentences_data()
     {
-        const QList<std::pair<CloudSyncError, QString>> sentences{
-            {CloudSyncError::missingToken, "Add your Cloudflare sync token in Settings."},
-            {CloudSyncError::unauthorized, "Cloudflare sync token was rejected."},
-            {CloudSyncError::offline, "No internet connection."},
-            {CloudSyncError::malformedResponse, "Cloudflare returned an unexpected response."},
-            {CloudSyncError::server, "Cloudflare sync failed."},
-        };
-        for (const auto &[error, sentence] : sentences) {
-            reset();
-            auto store = start(std::nullopt);
-            cloud->fail(0, error);
-            QCOMPARE(store->cloudSyncStatus(), sentence);
-            QVERIFY(!store->isCloudSyncing());
-        }
-        reset();
+        QTest::addColumn<CloudSyncError>("error");
+        QTest::addColumn<QString>("sentence");
+        QTest::newRow("missing token") << CloudSyncError::missingToken << "Add your sync token in Settings.";
+        QTest::newRow("unauthorized") << CloudSyncError::unauthorized << "The sync token was rejected.";
+        QTest::newRow("offline") << CloudSyncError::offline << "No internet connection.";
+        QTest::newRow("malformed") << CloudSyncError::malformedResponse << "The service returned an unexpected response.";
+        QTest::newRow("server") << CloudSyncError::server << "Sync failed.";
+    }
+
+    void failureSentences()
+    {
+        QFETCH(CloudSyncError, error);
+        QFETCH(QString, sentence);
+        auto store = start(std::nullopt);
+        cloud->fail(0, error);
+        QCOMPARE(store->cloudSyncStatus(), sentence);
+        QVERIFY(!store->isCloudSyncing());
+    }
+
+    void otherSentences()
+    {
         auto store = start(QList<Website>{});
         cloud->succeed(0, account({}, std::nullopt));
-        QCOMPARE(store->cloudSyncStatus(), QStringLiteral("Cloudflare is ready."));
+        QCOMPARE(store->cloudSyncStatus(), QStringLiteral("Your account is ready."));
         QCOMPARE(store->lastCloudSyncAt(), clock->now());
         QCOMPARE(cloud->count(true), 0);
 
@@ -133,7 +153,63 @@ private slots:
         QCOMPARE(store->cloudSyncStatus(), QStringLiteral("Sync token removed."));
         QCOMPARE(cloud->calls.size(), 1);
         QCOMPARE(makeStore(true)->cloudSyncStatus(),
-                 QStringLiteral("Add a Cloudflare sync token to store websites in your account."));
+                 QStringLiteral("Add a sync token to store websites in your account."));
+
+        // A keyring that cannot be read is not a missing token.
+        keychain->failing = true;
+        QCOMPARE(makeStore(true)->cloudSyncStatus(),
+                 QStringLiteral("The sync token could not be read from the keyring."));
+    }
+
+    // A keyring that is locked or silent holds its read for seconds: never on the main
+    // thread while the tray icon is being shown.
+    void startUpReadsTheKeyringOffTheMainThread()
+    {
+        auto store = start(QList<Website>{site("a")});
+        QCOMPARE(keychain->mainThreadCalls.load(), 0);
+        QCOMPARE(keychain->otherThreadCalls.load(), 1);
+        QVERIFY(store->hasSyncToken());
+        QCOMPARE(cloud->count(false), 1);
+        QCOMPARE(provider->fetches.size(), 1);
+    }
+
+    void anotherAddressIsAnotherAccount()
+    {
+        const QUrl original = defaultBaseURL();
+        const auto restore = qScopeGuard([&] { setDefaultBaseURL(original); });
+        const QUrl other("https://stats.example.net");
+        const Website a = site("a");
+        auto store = start(QList<Website>{a}, Instant{5});
+
+        // Refused by the keyring, or without a token: nothing changes, the address least of all.
+        keychain->failing = true;
+        QVERIFY_THROWS_EXCEPTION(KeychainStoreError, store->connectAccount(other, QStringLiteral("t2")));
+        keychain->failing = false;
+        store->connectAccount(other, QStringLiteral(" \n"));
+        QCOMPARE(store->baseURL(), original);
+        QCOMPARE(keychain->token, QStringLiteral("t"));
+        QCOMPARE(store->cloudUpdatedAt(), Instant{5});
+
+        // The same token at another address: the old address's answer is dropped, the new one loads.
+        QSignalSpy moved(store.get(), &AppStore::baseURLChanged);
+        store->connectAccount(other, QStringLiteral("t"));
+        QCOMPARE(moved.size(), 1);
+        QCOMPARE(defaultBaseURL(), other);
+        QCOMPARE(defaults->settings->value("orvela.baseURL").toString(), other.toString());
+        QCOMPARE(store->cloudUpdatedAt(), std::nullopt);
+        QCOMPARE(store->cloudSyncStatus(), QStringLiteral("Sync token saved."));
+        cloud->succeed(0, account({site("old address")}, Instant{99}));
+        QCOMPARE(store->websites(), QList<Website>{a});
+        QCOMPARE(cloud->calls.size(), 2);
+        QVERIFY(!cloud->calls[1].isSave);
+        QCOMPARE(provider->fetches.size(), 2);  // the figures come from the new service too
+
+        // Handed over without a token: the stored one goes to the new address.
+        store->setBaseURL(QUrl("http://127.0.0.1:8787"));
+        QCOMPARE(moved.size(), 2);
+        cloud->succeed(1, account({}, Instant{1}));
+        QCOMPARE(cloud->calls.size(), 3);
+        QVERIFY(!cloud->calls[2].isSave);
     }
 
     // Without a first load, a stored token and a lost local document would push a list

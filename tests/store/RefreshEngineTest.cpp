@@ -1,6 +1,8 @@
 // Refreshing, polling, back-off and connectivity, with a fake provider and a fake clock.
+#include "BaseURL.h"
 #include "StoreFakes.h"
 
+#include <QScopeGuard>
 #include <QTest>
 
 class RefreshEngineTest : public QObject, StoreFixture
@@ -109,6 +111,36 @@ private slots:
         QCOMPARE(provider->fetches[1].website, example);
         provider->fail(1, AnalyticsFailure::unavailable);
         QCOMPARE(store->selectedError(), AnalyticsFailure::offline);
+    }
+
+    // A service on this machine answers whatever the rest of the network does.
+    void aServiceOnThisMachineIsReachedOffline_data()
+    {
+        QTest::addColumn<QUrl>("address");
+        QTest::addColumn<bool>("reached");
+        QTest::newRow("127.0.0.1") << QUrl("http://127.0.0.1:8787") << true;
+        QTest::newRow("localhost") << QUrl("http://localhost:8787") << true;
+        QTest::newRow("::1") << QUrl("http://[::1]:8787") << true;
+        QTest::newRow("elsewhere") << QUrl("https://stats.example.net") << false;
+    }
+
+    void aServiceOnThisMachineIsReachedOffline()
+    {
+        QFETCH(QUrl, address);
+        QFETCH(bool, reached);
+        const QUrl before = defaultBaseURL();
+        const auto restore = qScopeGuard([&] { setDefaultBaseURL(before); });
+        auto store = start();
+        store->handleLinkChange(false);
+        store->setBaseURL(address);  // refreshes the selected website from the new service
+        QCOMPARE(provider->fetches.size(), reached ? 1 : 0);
+        if (!reached) {
+            QCOMPARE(store->selectedError(), AnalyticsFailure::offline);
+            return;
+        }
+        // A failure is the service's, not the missing network's.
+        provider->fail(0, AnalyticsFailure::unavailable);
+        QCOMPARE(store->selectedError(), AnalyticsFailure::unavailable);
     }
 
     void pollingNeverStacksRefreshes()

@@ -15,6 +15,9 @@
 #include <QObject>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -137,12 +140,17 @@ public:
     std::optional<QString> token;
     QMap<QUuid, ProviderCredentials> credentials;
     bool failing = false;
+    SecretStoreReach reachable = SecretStoreReach::reachable;
+    // Calls made on the main thread and on any other.
+    mutable std::atomic_int mainThreadCalls = 0, otherThreadCalls = 0;
 
     void check() const
     {
+        ++(QThread::currentThread() == QCoreApplication::instance()->thread() ? mainThreadCalls : otherThreadCalls);
         if (failing)
             throw KeychainStoreError::status(2);
     }
+    SecretStoreReach reach() const override { return reachable; }
     std::optional<QString> loadSyncToken() override { check(); return token; }
     void saveSyncToken(const QString &value) override
     {
@@ -204,9 +212,13 @@ struct StoreFixture {
     std::unique_ptr<TestDefaults> defaults = std::make_unique<TestDefaults>();
 
     void reset() { *this = StoreFixture(); }
+    // With services, returns once they have started (the keyring is read on another thread first).
     std::unique_ptr<AppStore> makeStore(bool startServices = false)
     {
-        return std::make_unique<AppStore>(provider, keychain, cloud, defaults->settings, startServices, clock);
+        auto store = std::make_unique<AppStore>(provider, keychain, cloud, defaults->settings, startServices, clock);
+        if (startServices && !QTest::qWaitFor([&] { return store->servicesStarted(); }, 10000))
+            qFatal("the store's services never started");
+        return store;
     }
     // A stored document, and the example website dismissed unless asked otherwise.
     void storeState(const PersistedState &state, bool dismissExample = true)

@@ -42,19 +42,19 @@ private slots:
         auto keychain = std::make_shared<KeychainStore>();
         keychain->saveSyncToken(QStringLiteral("integration-token"));
         auto provider = std::make_shared<OrvelaAnalyticsProvider>(
-            [keychain] { return keychain->loadSyncToken(); }, defaultBaseURL());
+            [keychain] { return keychain->loadSyncToken(); }, &defaultBaseURL);
         QTemporaryDir dir;
         auto defaults = std::make_shared<QSettings>(dir.filePath("orvela.conf"), QSettings::IniFormat);
 
         AppStore store(provider, keychain, nullptr, defaults, true);
-        QTRY_COMPARE(store.cloudSyncStatus(), QStringLiteral("Loaded from Cloudflare."));
+        QTRY_COMPARE(store.cloudSyncStatus(), QStringLiteral("Loaded from your account."));
         QCOMPARE(store.websites().size(), 3);
         QCOMPARE(store.websites()[0].id, one);
         QCOMPARE(store.websites()[2].domain, QStringLiteral("example.com"));
         QCOMPARE(store.selectedWebsiteID(), two);
         QCOMPARE(store.refreshInterval(), RefreshInterval::oneTwenty);
         QTRY_COMPARE(store.selectedSnapshot().value_or(AnalyticsSnapshot{}).liveVisitors, 12);
-        QTRY_COMPARE(store.cloudSyncStatus(), QStringLiteral("Saved to Cloudflare."));
+        QTRY_COMPARE(store.cloudSyncStatus(), QStringLiteral("Saved to your account."));
 
         // The clients' own tests check each request's form; here, their order and purpose.
         const auto requests = server.requests();

@@ -23,15 +23,33 @@
 #include <memory>
 #include <variant>
 
+// Requests to this machine go straight there; all others (website icons) to a port where
+// nothing listens, so each ends at once and nothing leaves the machine.
+class LoopbackOnlyProxies : public QNetworkProxyFactory
+{
+public:
+    explicit LoopbackOnlyProxies(quint16 deadPort) : m_deadPort(deadPort) {}
+    QList<QNetworkProxy> queryProxy(const QNetworkProxyQuery &query) override
+    {
+        const QString host = query.peerHostName();
+        if (host == u"localhost" || QHostAddress(host).isLoopback())
+            return {QNetworkProxy::NoProxy};
+        return {QNetworkProxy(QNetworkProxy::HttpProxy, "127.0.0.1", m_deadPort)};
+    }
+
+private:
+    quint16 m_deadPort;
+};
+
 // Once per process, before the first window: software rendering, the user's language for ICU,
-// and website icons sent to a port where nothing listens, so each lookup ends at once.
+// and the proxies above.
 inline void preparePageProcess()
 {
     QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     useSystemLocaleForIcu();
     QTcpServer probe;  // closed again on return
     probe.listen(QHostAddress::LocalHost);
-    QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::HttpProxy, "127.0.0.1", probe.serverPort()));
+    QNetworkProxyFactory::setApplicationProxyFactory(new LoopbackOnlyProxies(probe.serverPort()));
 }
 
 inline Website testWebsite(const QString &domain, const QString &displayName = {},
@@ -83,6 +101,7 @@ public:
     std::shared_ptr<FakeCredentialStore> keychain = std::make_shared<FakeCredentialStore>();
     TestDefaults defaults;
     bool keepExample = false;  // the store starts without the example website unless set
+    bool realSyncClient = false;  // the service's own sync client instead of a fake one
     std::unique_ptr<AppStore> store;
     std::unique_ptr<QQmlEngine> engine;
     std::unique_ptr<QQuickWindow> window;
@@ -105,8 +124,9 @@ public:
             defaults.settings->setValue(QString::fromUtf16(AppStore::dismissedExampleKey), true);
         if (!state.websites.isEmpty())
             defaults.settings->setValue(QString::fromUtf16(AppStore::storageKey), state.encode());
-        store = std::make_unique<AppStore>(provider, keychain, std::make_shared<FakeSyncClient>(), defaults.settings,
-                                           false);
+        store = std::make_unique<AppStore>(provider, keychain,
+                                           realSyncClient ? nullptr : std::make_shared<FakeSyncClient>(),
+                                           defaults.settings, false);
         engine = std::make_unique<QQmlEngine>();
         registerViewTypes(*engine, *store);
         QQmlComponent component(engine.get(), QUrl("qrc:/qt/qml/Orvela/" + file));

@@ -1,7 +1,10 @@
 // The settings page, loaded from its QML against a real store.
+#include "BaseURL.h"
 #include "PageHarness.h"
+#include "ScriptedServer.h"
 
 #include <QPalette>
+#include <QScopeGuard>
 
 class SettingsPageTest : public QObject
 {
@@ -123,6 +126,64 @@ private slots:
         QGuiApplication::setPalette(original);
         settle();
         QVERIFY(!theme->property("dark").toBool());
+    }
+
+    // Typed into the page, connected against a service on loopback, as a user would.
+    void connectingAnAccount()
+    {
+        const QUrl before = defaultBaseURL();
+        const auto restore = qScopeGuard([&] { setDefaultBaseURL(before); });
+        ScriptedServer service;
+        service.enqueue({200, R"({"websites":[],"refreshInterval":60,"updatedAt":"2026-01-02T03:04:05Z"})", std::chrono::milliseconds(400)});
+        PageHarness harness;
+        harness.realSyncClient = true;
+        harness.open(settings);
+        EXPECT_PAGE(harness, {{"serviceField", before.toString()}, {"tokenField", ""}, {"disconnectButton", hidden},
+                              {"syncRow", hidden}, {"serviceMessage", hidden}, {"tokenMessage", hidden}});
+
+        const auto replaceText = [&](const QString &field, const QString &text) {
+            harness.item(field)->forceActiveFocus(Qt::TabFocusReason);
+            harness.key(Qt::Key_A, Qt::ControlModifier);
+            harness.typeInto(field, text);
+        };
+        // Refused under their fields, and nothing kept: no token may go to an address it was not given for.
+        replaceText("serviceField", "http://stats.example.net");
+        harness.click("connectButton");
+        EXPECT_PAGE(harness, {{"serviceMessage", "Use https: plain http is only for a service on this computer."},
+                              {"tokenMessage", "Enter the sync token to connect."}});
+        replaceText("serviceField", service.url().toString() + "/api");
+        harness.typeInto("tokenField", "tok-1");
+        harness.click("connectButton");
+        EXPECT_PAGE(harness, {{"serviceMessage", "Enter the address alone, without a path."}, {"tokenMessage", hidden}});
+        QCOMPARE(harness.keychain->token, std::nullopt);
+        QCOMPARE(harness.store->baseURL(), before);
+
+        // Return connects; the token is kept, never shown back, and the status follows the sync.
+        replaceText("serviceField", service.url().toString());
+        harness.key(Qt::Key_Return);
+        EXPECT_PAGE(harness, {{"serviceMessage", hidden}, {"tokenField", ""}, {"accountStatus", "Sync token saved."},
+                              {"syncSpinner", visible}, {"disconnectButton", visible}});
+        QCOMPARE(harness.keychain->token, QStringLiteral("tok-1"));
+        QTRY_COMPARE(harness.text("accountStatus"), QStringLiteral("Loaded from your account."));
+        EXPECT_PAGE(harness, {{"syncSpinner", hidden}, {"lastSync", visible}, {"serviceField", service.url().toString()}});
+        QVERIFY(harness.text("lastSync").startsWith(QStringLiteral("Last synced ")));
+        QCOMPARE(harness.defaults.settings->value("orvela.baseURL").toString(), service.url().toString());
+        const auto requests = service.requests();
+        QCOMPARE(requests.size(), 1);
+        QCOMPARE(requests[0].header("Authorization"), QByteArray("Bearer tok-1"));
+        harness.screenshots("settings-account");
+
+        // The websites stay on this computer.
+        harness.click("disconnectButton");
+        EXPECT_PAGE(harness, {{"accountStatus", "Sync token removed."}, {"disconnectButton", hidden}});
+        QCOMPARE(harness.keychain->token, std::nullopt);
+
+        // A keyring that says no: the field cannot take a token, and the page says why.
+        harness.keychain->reachable = SecretStoreReach::noSecretService;
+        harness.store->refreshSyncTokenState();
+        EXPECT_PAGE(harness, {{"tokenMessage", "No keyring (Secret Service) is running to keep a token."}});
+        QVERIFY(!harness.item("tokenField")->isEnabled());
+        QVERIFY(!harness.item("connectButton")->isEnabled());
     }
 };
 

@@ -14,3 +14,5 @@ foreach(page Dashboard Settings Editor)
   target_compile_definitions(views_pages_${name} PRIVATE ORVELA_SCREENSHOT_DIR="${CMAKE_BINARY_DIR}/screenshots")
   set_property(TEST views_pages_${name} APPEND PROPERTY ENVIRONMENT "LANG=en_US.UTF-8" "LC_ALL=en_US.UTF-8")
 endforeach()
+# The account block connects to a scripted service on loopback.
+target_link_libraries(views_pages_settings PRIVATE orvela_scripted_server)

@@ -11,6 +11,25 @@ PanelPage {
     signal add()
     signal edit(string websiteID)
 
+    // Why the address or the token typed was refused; "" when it was not.
+    property string serviceMessage: ""
+    property string tokenMessage: ""
+
+    function connectAccount() {
+        const outcome = Store.connectAccount(serviceField.text, tokenField.text)
+        serviceMessage = outcome.serviceMessage
+        tokenMessage = outcome.tokenMessage
+        // The token is never shown back, not even as dots.
+        if (outcome.connected)
+            tokenField.clear()
+    }
+
+    function disconnectAccount() {
+        serviceMessage = ""
+        tokenMessage = Store.disconnectAccount()
+        tokenField.clear()
+    }
+
     objectName: "settingsView"
     padding: 16
 
@@ -140,6 +159,117 @@ PanelPage {
                 model: Store.panelAppearances
                 currentValue: Store.panelAppearance
                 onActivated: value => Store.setPanelAppearance(value)
+            }
+        }
+
+        Column {
+            objectName: "accountBlock"
+            width: parent.width
+            spacing: 6
+
+            Caption {
+                text: "Account"
+            }
+
+            Caption {
+                text: "Service"
+            }
+
+            FieldInput {
+                id: serviceField
+                objectName: "serviceField"
+                width: parent.width
+                placeholderText: "https://stats.example.org"
+                text: Store.baseURL
+                inputMethodHints: Qt.ImhNoPredictiveText | Qt.ImhNoAutoUppercase | Qt.ImhUrlCharactersOnly
+                Accessible.name: "Service"
+                onTextEdited: settingsPage.serviceMessage = ""
+                onAccepted: settingsPage.connectAccount()
+            }
+
+            Caption {
+                objectName: "serviceMessage"
+                visible: text !== ""
+                width: parent.width
+                text: settingsPage.serviceMessage
+                wrapMode: Text.Wrap
+            }
+
+            Caption {
+                text: "Sync token"
+            }
+
+            FieldInput {
+                id: tokenField
+                objectName: "tokenField"
+                width: parent.width
+                enabled: Store.tokenUnavailableReason === ""
+                echoMode: TextInput.Password
+                placeholderText: Store.hasSyncToken ? "Saved; paste another to replace it" : "Paste the account's token"
+                Accessible.name: "Sync token"
+                Accessible.passwordEdit: true
+                onTextEdited: settingsPage.tokenMessage = ""
+                onAccepted: settingsPage.connectAccount()
+            }
+
+            Caption {
+                objectName: "tokenMessage"
+                visible: text !== ""
+                width: parent.width
+                text: Store.tokenUnavailableReason !== "" ? Store.tokenUnavailableReason : settingsPage.tokenMessage
+                wrapMode: Text.Wrap
+            }
+
+            RowLayout {
+                width: parent.width
+                spacing: 12
+
+                BorderedButton {
+                    objectName: "connectButton"
+                    text: "Connect"
+                    enabled: tokenField.enabled
+                    onClicked: settingsPage.connectAccount()
+                }
+
+                PlainButton {
+                    objectName: "disconnectButton"
+                    visible: Store.hasSyncToken
+                    text: "Disconnect"
+                    fontSize: 12
+                    onClicked: settingsPage.disconnectAccount()
+                }
+
+                Item {
+                    Layout.fillWidth: true
+                }
+            }
+
+            RowLayout {
+                objectName: "syncRow"
+                visible: accountStatus.text !== "" || Store.isCloudSyncing
+                width: parent.width
+                spacing: 6
+
+                Spinner {
+                    objectName: "syncSpinner"
+                    visible: Store.isCloudSyncing
+                    running: Store.isCloudSyncing
+                    Accessible.name: "Syncing"
+                }
+
+                Caption {
+                    id: accountStatus
+                    objectName: "accountStatus"
+                    text: Store.cloudSyncStatus
+                    wrapMode: Text.Wrap
+                    Layout.fillWidth: true
+                }
+            }
+
+            Caption {
+                objectName: "lastSync"
+                visible: text !== ""
+                text: Store.lastCloudSyncText
             }
         }
 
