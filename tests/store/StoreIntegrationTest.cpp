@@ -24,6 +24,10 @@ private slots:
         if (qEnvironmentVariableIsEmpty("_ORVELA_IN_KEYRING"))
             QSKIP("needs the throw-away keyring of scripts/lib/with-keyring");
         ScriptedServer server;
+        // The address from the environment is remembered in the user's settings: keep that in a
+        // folder of this test's own, or the other tests of the run would inherit it.
+        QTemporaryDir config;
+        qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
         qputenv("ORVELA_BASE_URL", server.url().toString().toUtf8());
 
         const QUuid one = QUuid::createUuid(), two = QUuid::createUuid();
