@@ -3,6 +3,7 @@
 #include "GeoIp.h"
 #include "HttpService.h"
 #include "SqliteStorage.h"
+#include "SystemService.h"
 #include "TokenCommand.h"
 
 #include <QDir>
@@ -97,7 +98,16 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
 
-    const auto command = CommandLine::parse(arguments, CommandLine::defaultDataFolder());
+    if (arguments == QStringList{QStringLiteral("--version")}) {
+        print(stdout, QStringLiteral("orvela-server %1\n").arg(QStringLiteral(ORVELA_VERSION)));
+        return 0;
+    }
+    const auto adopted = SystemService::adoptServiceUser(arguments);
+    if (!adopted.error.isEmpty()) {
+        print(stderr, adopted.error);
+        return 1;
+    }
+    const auto command = CommandLine::parse(adopted.arguments, CommandLine::defaultDataFolder());
     if (const auto *help = std::get_if<CommandLine::Help>(&command)) {
         print(stdout, help->text);
         return 0;
