@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -44,6 +45,17 @@ int main(int argc, char *argv[])
 {
     // First of all: from here on no thread and no process started by this one sees the token.
     const LaunchValues launch = LaunchValues::takeFromEnvironment();
+    // Answered before anything needs a display, so that they work from any terminal.
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("orvela %s\n", ORVELA_VERSION);
+        return EXIT_SUCCESS;
+    }
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::printf("Usage: orvela [--version | --help]\n\n"
+                    "Shows the traffic of your websites in the system tray. Launching it while it\n"
+                    "runs opens the running Orvela's panel. See orvela(1).\n");
+        return EXIT_SUCCESS;
+    }
     if (!hasDisplay()) {
         std::fprintf(stderr, "orvela: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); Orvela needs a "
                              "graphical session.\n");
@@ -54,7 +66,8 @@ int main(int argc, char *argv[])
     // The software scene graph: a small panel does not need a GPU context's memory.
     QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     QApplication::setApplicationName(QStringLiteral("orvela"));
-    QApplication::setDesktopFileName(QStringLiteral("orvela"));
+    QApplication::setApplicationVersion(QStringLiteral(ORVELA_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral(ORVELA_APP_ID));
 
     previousHandler = qInstallMessageHandler(failWithoutDisplay);
     // Never destroyed: see the end of main.

@@ -11,6 +11,9 @@ BUILD_PACKAGES=(
   libsqlite3-dev libmaxminddb-dev
 )
 TEST_PACKAGES=(xvfb trayer xdotool imagemagick x11-utils dbus-x11 gnome-keyring fonts-noto-color-emoji chromium)
+# Only scripts/package needs these: Debian's packaging tools, the checkers its --check runs on
+# the packages, and systemd for systemd-sysusers and systemd-analyze.
+PACKAGE_PACKAGES=(debhelper dpkg-dev lintian appstream desktop-file-utils systemd curl)
 # Only scripts/measure-server needs these.
 MEASURE_PACKAGES=(wrk sqlite3)
 

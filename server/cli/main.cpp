@@ -5,6 +5,7 @@
 #include "HttpService.h"
 #include "RuntimeSalts.h"
 #include "SqliteStorage.h"
+#include "SystemService.h"
 #include "TokenCommand.h"
 
 #include <QDir>
@@ -155,8 +156,17 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
 
-    const auto command =
-        CommandLine::parse(arguments, CommandLine::defaultDataFolder(), CommandLine::defaultRuntimeFolder());
+    if (arguments == QStringList{QStringLiteral("--version")}) {
+        print(stdout, QStringLiteral("orvela-server %1\n").arg(QStringLiteral(ORVELA_VERSION)));
+        return 0;
+    }
+    const auto adopted = SystemService::adoptServiceUser(arguments);
+    if (!adopted.error.isEmpty()) {
+        print(stderr, adopted.error);
+        return 1;
+    }
+    const auto command = CommandLine::parse(adopted.arguments, CommandLine::defaultDataFolder(),
+                                            CommandLine::defaultRuntimeFolder());
     if (const auto *help = std::get_if<CommandLine::Help>(&command)) {
         print(stdout, help->text);
         return 0;
