@@ -3,6 +3,7 @@
 
 #include <QProcess>
 #include <QtTest>
+#include <sys/resource.h>
 
 namespace {
 
@@ -105,10 +106,23 @@ private slots:
         QVERIFY2(unwritable.second.contains("cannot use the data folder"), qPrintable(unwritable.second));
         QCOMPARE(runBinary({"serve", "--listen"}).first, 2);
 
-        // And it serves, and stops on SIGTERM.
+        // And it serves, and stops on SIGTERM. Started with a low soft limit on open files, it
+        // raises it to the hard limit, since every connection holds one.
         QProcess serving;
+        serving.setChildProcessModifier([] {
+            rlimit limit{};
+            getrlimit(RLIMIT_NOFILE, &limit);
+            limit.rlim_cur = std::min<rlim_t>(256, limit.rlim_max);
+            setrlimit(RLIMIT_NOFILE, &limit);
+        });
         serving.start(QStringLiteral(ORVELA_SERVER_BINARY), {"serve", "--data", folder.filePath("data"), "--listen", "127.0.0.1:0"});
         QVERIFY(serving.waitForReadyRead(5000));
+        QFile limits(QStringLiteral("/proc/%1/limits").arg(serving.processId()));
+        QVERIFY(limits.open(QIODevice::ReadOnly));
+        const QByteArray table = limits.readAll();
+        const qsizetype row = table.indexOf("Max open files");
+        const QList<QByteArray> openFiles = table.mid(row + 14, table.indexOf('\n', row) - row - 14).simplified().split(' ');
+        QVERIFY2(row >= 0 && openFiles.size() == 3 && openFiles[0] == openFiles[1], table.constData());
         const QString banner = QString::fromLocal8Bit(serving.readLine());
         const int port = banner.section(u':', 3).section(u'/', 0, 0).toInt();
         QVERIFY2(port > 0, qPrintable(banner));
