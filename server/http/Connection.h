@@ -26,7 +26,7 @@ public:
     Connection &operator=(const Connection &) = delete;
 
     // Serves the connection until it ends; the coroutine owns it. Run it on the socket's
-    // executor, a strand of its own.
+    // executor, whose context one thread runs.
     static boost::asio::awaitable<void> run(std::unique_ptr<Connection> connection);
 
 private:

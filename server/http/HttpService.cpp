@@ -5,6 +5,7 @@
 #include "PeerConnections.h"
 
 #include <boost/asio/co_spawn.hpp>
+#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/thread_pool.hpp>
 #include <cstdio>
@@ -25,9 +26,13 @@ HttpService::HttpService(Storage &storage, Clock clock, Options options, std::sh
                                               options.trustProxy, std::move(geoIp));
     // Behind a proxy every connection comes from it: the proxy limits its clients.
     m_peers = std::make_unique<PeerConnections>(options.trustProxy ? 0 : options.limits.connectionsPerPeer);
-    m_io = std::make_unique<asio::io_context>(std::max(1, options.ioThreads));
+    std::vector<asio::io_context *> contexts;
+    for (int i = 0; i < std::max(1, options.ioThreads); ++i) {
+        m_contexts.push_back(std::make_unique<asio::io_context>(1));
+        contexts.push_back(m_contexts.back().get());
+    }
     m_workers = std::make_unique<asio::thread_pool>(std::size_t(std::max(1, options.workerThreads)));
-    m_listener = std::make_unique<Listener>(*m_io, *m_endpoints, *m_workers, m_options.limits, *m_peers);
+    m_listener = std::make_unique<Listener>(contexts, *m_endpoints, *m_workers, m_options.limits, *m_peers);
 }
 
 HttpService::~HttpService()
@@ -35,7 +40,7 @@ HttpService::~HttpService()
     stop();
     m_listener.reset();
     m_workers.reset();
-    m_io.reset();
+    m_contexts.clear();
 }
 
 int HttpService::bind(const std::string &host, int port)
@@ -45,7 +50,8 @@ int HttpService::bind(const std::string &host, int port)
 
 void HttpService::run()
 {
-    asio::co_spawn(*m_io, m_listener->accept(), [](std::exception_ptr failure) {
+    asio::io_context &first = *m_contexts.front();
+    asio::co_spawn(first, m_listener->accept(), [](std::exception_ptr failure) {
         try {
             if (failure)
                 std::rethrow_exception(failure);
@@ -53,10 +59,16 @@ void HttpService::run()
             std::fprintf(stderr, "orvela-server: stopped listening: %s\n", exception.what());
         }
     });
+    // The other contexts wait for connections until stop().
+    std::vector<asio::executor_work_guard<asio::io_context::executor_type>> waiting;
     std::vector<std::thread> others;
-    for (int i = 1; i < m_options.ioThreads; ++i)
-        others.emplace_back([this] { m_io->run(); });
-    m_io->run();
+    for (size_t i = 1; i < m_contexts.size(); ++i) {
+        waiting.push_back(asio::make_work_guard(*m_contexts[i]));
+        others.emplace_back([context = m_contexts[i].get()] { context->run(); });
+    }
+    first.run();
+    for (auto &context : m_contexts)
+        context->stop();
     for (auto &thread : others)
         thread.join();
     // No thread serves connections any more: new ones are refused rather than queued.
@@ -71,7 +83,8 @@ void HttpService::start()
 
 void HttpService::stop()
 {
-    m_io->stop();
+    for (auto &context : m_contexts)
+        context->stop();
     if (m_thread.joinable())
         m_thread.join();
     // A handler under way finishes; those not yet started are dropped with their connections.

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace boost::asio {
 class io_context;
@@ -22,8 +23,8 @@ class Listener;
 class PeerConnections;
 
 // The service's HTTP face: the account state, the stats, the event collector and the health
-// check. A few threads serve every connection without blocking; the endpoints that wait for
-// the database run on a small pool of workers of their own.
+// check. A few threads, each with an io_context of its own, serve every connection without
+// blocking; the endpoints that wait for the database run on a small pool of workers.
 class HttpService
 {
 public:
@@ -56,11 +57,11 @@ private:
     SiteDirectory m_sites;
     std::unique_ptr<Collector> m_collector;
     RateLimiter m_rateLimiter;
-    // In this order: what connections use outlives the io_context, which destroys the last
+    // In this order: what connections use outlives the io_contexts, which destroy the last
     // connections, and the workers are done before that.
     std::unique_ptr<Endpoints> m_endpoints;
     std::unique_ptr<PeerConnections> m_peers;
-    std::unique_ptr<boost::asio::io_context> m_io;
+    std::vector<std::unique_ptr<boost::asio::io_context>> m_contexts;  // one per I/O thread
     std::unique_ptr<boost::asio::thread_pool> m_workers;
     std::unique_ptr<Listener> m_listener;
     std::thread m_thread;

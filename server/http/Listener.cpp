@@ -7,7 +7,6 @@
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/steady_timer.hpp>
-#include <boost/asio/strand.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <cerrno>
 #include <cstdio>
@@ -41,9 +40,14 @@ bool outOfResources(const error_code &error)
 
 }  // namespace
 
-Listener::Listener(asio::io_context &io, Endpoints &endpoints, asio::thread_pool &workers, const ConnectionLimits &limits,
-                   PeerConnections &peers)
-    : m_io(io), m_endpoints(endpoints), m_workers(workers), m_limits(limits), m_peers(peers), m_acceptor(io)
+Listener::Listener(std::vector<asio::io_context *> contexts, Endpoints &endpoints, asio::thread_pool &workers,
+                   const ConnectionLimits &limits, PeerConnections &peers)
+    : m_contexts(std::move(contexts)),
+      m_endpoints(endpoints),
+      m_workers(workers),
+      m_limits(limits),
+      m_peers(peers),
+      m_acceptor(*m_contexts.front())
 {
 }
 
@@ -69,7 +73,9 @@ asio::awaitable<void> Listener::accept()
 {
     bool starved = false;
     while (m_acceptor.is_open()) {
-        auto [error, socket] = co_await m_acceptor.async_accept(asio::make_strand(m_io), asio::as_tuple(asio::use_awaitable));
+        // Each connection stays on one context, so that its handlers never run at once.
+        asio::io_context &context = *m_contexts[m_next++ % m_contexts.size()];
+        auto [error, socket] = co_await m_acceptor.async_accept(context, asio::as_tuple(asio::use_awaitable));
         if (error == asio::error::operation_aborted)
             co_return;
         if (error) {
@@ -78,7 +84,7 @@ asio::awaitable<void> Listener::accept()
                 if (!starved)
                     std::fprintf(stderr, "orvela-server: cannot take more connections: %s\n", error.message().c_str());
                 starved = true;
-                asio::steady_timer pause(m_io, std::chrono::milliseconds(100));
+                asio::steady_timer pause(m_acceptor.get_executor(), std::chrono::milliseconds(100));
                 co_await pause.async_wait(asio::use_awaitable);
             }
             continue;

@@ -9,14 +9,16 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/thread_pool.hpp>
 #include <string>
+#include <vector>
 
 // The listening socket: takes each connection, counts it against its peer, and starts its
-// Connection on a strand of its own.
+// Connection on the next of the io_contexts, each run by one thread.
 class Listener
 {
 public:
     // What the connections use must outlive the io_context, which destroys the last of them.
-    Listener(boost::asio::io_context &io, Endpoints &endpoints, boost::asio::thread_pool &workers,
+    // The socket listens on the first context.
+    Listener(std::vector<boost::asio::io_context *> contexts, Endpoints &endpoints, boost::asio::thread_pool &workers,
              const ConnectionLimits &limits, PeerConnections &peers);
 
     // Binds to host:port (port 0: any free port), listens, and returns the port. Throws ListenError.
@@ -26,7 +28,8 @@ public:
     void close();
 
 private:
-    boost::asio::io_context &m_io;
+    std::vector<boost::asio::io_context *> m_contexts;
+    std::size_t m_next = 0;
     Endpoints &m_endpoints;
     boost::asio::thread_pool &m_workers;
     const ConnectionLimits &m_limits;
