@@ -73,7 +73,7 @@ Connection::~Connection()
 
 asio::awaitable<void> Connection::run(std::unique_ptr<Connection> connection)
 {
-    // No co_await inside a condition: g++ 12 miscompiles it.
+    // No co_await inside a condition: g++ 12 built one here into an illegal instruction.
     for (;;) {
         if (connection->m_buffer.size() == 0) {
             const bool arrived = co_await connection->nextRequestArrives();

@@ -32,10 +32,11 @@ std::string bindProblem(const error_code &error)
     }
 }
 
-bool outOfResources(const error_code &error)
+// A connection that failed before it was taken; the next one may do better.
+bool clientGone(const error_code &error)
 {
     const int code = error.value();
-    return code == EMFILE || code == ENFILE || code == ENOBUFS || code == ENOMEM;
+    return code == ECONNABORTED || code == EPROTO || code == EPERM;
 }
 
 }  // namespace
@@ -79,8 +80,9 @@ asio::awaitable<void> Listener::accept()
         if (error == asio::error::operation_aborted)
             co_return;
         if (error) {
-            // Out of descriptors: the connection waits in the backlog until one is free.
-            if (outOfResources(error)) {
+            // Out of descriptors, most likely: the connection waits in the backlog until one is
+            // free, and the failure is told once rather than in a loop.
+            if (!clientGone(error)) {
                 if (!starved)
                     std::fprintf(stderr, "orvela-server: cannot take more connections: %s\n", error.message().c_str());
                 starved = true;
