@@ -9,10 +9,12 @@
 #include "TokenCommand.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <csignal>
 #include <cstdio>
 #include <pthread.h>
+#include <sys/resource.h>
 
 namespace {
 
@@ -76,8 +78,30 @@ std::unique_ptr<RuntimeSalts> openSalts(const QString &runtimeFolder, const QStr
     }
 }
 
+// Every open connection holds a descriptor: take all that the system lets this process have.
+void raiseOpenFilesLimit()
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == limit.rlim_max)
+        return;
+    limit.rlim_cur = limit.rlim_max;
+    if (setrlimit(RLIMIT_NOFILE, &limit) == 0 || limit.rlim_max != RLIM_INFINITY)
+        return;
+    // An unlimited hard limit still stops at fs.nr_open.
+    QFile nrOpen(QStringLiteral("/proc/sys/fs/nr_open"));
+    bool ok = false;
+    const rlim_t most = nrOpen.open(QIODevice::ReadOnly) ? nrOpen.readAll().trimmed().toULongLong(&ok) : 0;
+    if (ok) {
+        limit.rlim_cur = most;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
 int serve(const CommandLine::Serve &options)
 {
+    // A client that goes away shows as an error on its socket, not as a signal.
+    std::signal(SIGPIPE, SIG_IGN);
+    raiseOpenFilesLimit();
     // SIGINT and SIGTERM are taken by one thread that stops the server; every other thread,
     // started after this, has them blocked.
     sigset_t stopSignals;

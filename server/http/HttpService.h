@@ -2,30 +2,30 @@
 
 #include "Clock.h"
 #include "Collector.h"
-#include "EventRules.h"
-#include "RateLimiter.h"
+#include "ConnectionLimits.h"
+#include "DailySalts.h"
 #include "GeoIp.h"
-#include "HostRefusals.h"
+#include "ListenError.h"
+#include "RateLimiter.h"
 #include "SiteDirectory.h"
 #include "Storage.h"
 
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
-namespace httplib {
-class Server;
-struct Request;
-struct Response;
+namespace boost::asio {
+class io_context;
+class thread_pool;
 }
-
-struct ListenError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
+class Endpoints;
+class Listener;
+class PeerConnections;
 
 // The service's HTTP face: the account state, the stats, the event collector and the health
-// check, on a pool of threads, one per open connection.
+// check. A few threads, each with an io_context of its own, serve every connection without
+// blocking; the endpoints that wait for the database run on a small pool of workers.
 class HttpService
 {
 public:
@@ -34,10 +34,10 @@ public:
         qint64 retainDays = 30;
         double rateBurst = 100;     // events a client may send at once
         double ratePerSecond = 2;   // and then on average
-        int threads = 128;
+        int ioThreads = 2;
+        int workerThreads = 4;
+        ConnectionLimits limits;    // connections per peer are not counted with trustProxy
     };
-
-    static constexpr qsizetype stateLimit = 256 * 1024;
 
     HttpService(Storage &storage, DailySalts &salts, Clock clock, Options options, std::shared_ptr<GeoIp> geoIp = {});
     ~HttpService();
@@ -52,22 +52,18 @@ public:
     Collector &collector() { return *m_collector; }
 
 private:
-    void routes();
-    std::optional<QByteArray> account(const httplib::Request &request, httplib::Response &response);
-    void getState(const httplib::Request &request, httplib::Response &response);
-    void putState(const httplib::Request &request, httplib::Response &response, const QByteArray &body);
-    void getStats(const httplib::Request &request, httplib::Response &response);
-    void postEvent(const httplib::Request &request, const QByteArray &body);
-    QString countryOf(const httplib::Request &request, const QString &address) const;
-
     Storage &m_storage;
     Clock m_clock;
     Options m_options;
-    std::shared_ptr<GeoIp> m_geoIp;
     SiteDirectory m_sites;
-    HostRefusals m_refusals;
     std::unique_ptr<Collector> m_collector;
     RateLimiter m_rateLimiter;
-    std::unique_ptr<httplib::Server> m_server;
+    // In this order: what connections use outlives the io_contexts, which destroy the last
+    // connections, and the workers are done before that.
+    std::unique_ptr<Endpoints> m_endpoints;
+    std::unique_ptr<PeerConnections> m_peers;
+    std::vector<std::unique_ptr<boost::asio::io_context>> m_contexts;  // one per I/O thread
+    std::unique_ptr<boost::asio::thread_pool> m_workers;
+    std::unique_ptr<Listener> m_listener;
     std::thread m_thread;
 };

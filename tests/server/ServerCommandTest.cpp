@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QProcess>
 #include <QtTest>
+#include <sys/resource.h>
 
 namespace {
 
@@ -158,9 +159,23 @@ private slots:
         QVERIFY2(inside.second.contains("is inside the data folder"), qPrintable(inside.second));
 
         // It serves, and stops on SIGTERM. Without a runtime folder it says where the salt is.
+        // Started with a low soft limit on open files, it raises it to the hard limit, since
+        // every connection holds one.
         QProcess serving;
+        serving.setChildProcessModifier([] {
+            rlimit limit{};
+            getrlimit(RLIMIT_NOFILE, &limit);
+            limit.rlim_cur = std::min<rlim_t>(256, limit.rlim_max);
+            setrlimit(RLIMIT_NOFILE, &limit);
+        });
         const int port = startServing(serving, {"--data", folder.filePath("data")}, environment());
         QVERIFY(port > 0);
+        QFile limits(QStringLiteral("/proc/%1/limits").arg(serving.processId()));
+        QVERIFY(limits.open(QIODevice::ReadOnly));
+        const QByteArray table = limits.readAll();
+        const qsizetype row = table.indexOf("Max open files");
+        const QList<QByteArray> openFiles = table.mid(row + 14, table.indexOf('\n', row) - row - 14).simplified().split(' ');
+        QVERIFY2(row >= 0 && openFiles.size() == 3 && openFiles[0] == openFiles[1], table.constData());
         httplib::Client client("127.0.0.1", port);
         QCOMPARE(statusOf(client.Get("/healthz")), 200);
         serving.terminate();
