@@ -51,7 +51,7 @@ int main(int argc, char **argv)
     static const char *const referrers[] = {"", "", "news.example", "search.example", "social.example"};
     auto *random = QRandomGenerator::global();
     RuntimeSalts salts({});  // the salts go with this process: nobody counts these visitors again
-    VisitCounter counter(storage, salts);
+    VisitCounter counter(salts);
     const qint64 first = now - days * secondsPerDay;
     const qint64 perDay = total / days;
     qint64 written = 0;
@@ -85,12 +85,9 @@ int main(int argc, char **argv)
         }
         std::stable_sort(events.begin(), events.end(), [](const auto &a, const auto &b) { return a.at < b.at; });
         for (size_t from = 0; from < events.size(); from += 20000) {
-            EventBatch batch;
             counter.maintain(events[from].at);
-            for (size_t i = from; i < std::min(events.size(), from + 20000); ++i)
-                counter.add(events[i], batch);
-            counter.finish(batch);
-            storage.commit(batch);
+            const auto to = events.begin() + qsizetype(std::min(events.size(), from + 20000));
+            counter.count(std::vector<IncomingEvent>(events.begin() + qsizetype(from), to), storage);
         }
         written += qint64(events.size());
         std::fprintf(stderr, "\r%lld of %lld events", static_cast<long long>(written), static_cast<long long>(total));
