@@ -8,9 +8,9 @@ BUILD_PACKAGES=(
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
   qml6-module-qtquick-window qml6-module-qtquick-templates qml6-module-qtqml-workerscript
   qml6-module-qttest libcpp-httplib-dev
-  libsqlite3-dev libmaxminddb-dev
+  libsqlite3-dev libmaxminddb-dev libpq-dev
 )
-TEST_PACKAGES=(xvfb trayer xdotool imagemagick x11-utils dbus-x11 gnome-keyring fonts-noto-color-emoji chromium)
+TEST_PACKAGES=(xvfb trayer xdotool imagemagick x11-utils dbus-x11 gnome-keyring fonts-noto-color-emoji chromium postgresql)
 # Only scripts/measure-server needs these.
 MEASURE_PACKAGES=(wrk sqlite3)
 

@@ -1,5 +1,6 @@
 #include "PgConnection.h"
 
+#include <cerrno>
 #include <libpq-fe.h>
 #include <poll.h>
 
@@ -153,6 +154,19 @@ void PgConnection::fail(pg_result *result)
     const char *state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
     const char *message = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
     throw PgError(trimmed(message ? message : PQerrorMessage(m_conn)), QByteArray(state ? state : ""));
+}
+
+bool PgConnection::idle() const
+{
+    return PQtransactionStatus(m_conn) == PQTRANS_IDLE;
+}
+
+void PgConnection::execute(const char *sql)
+{
+    pg_result *result = PQexec(m_conn, sql);
+    if (!result || PQresultStatus(result) != PGRES_COMMAND_OK)
+        fail(result);
+    PQclear(result);
 }
 
 PgResult PgConnection::exec(const char *sql, const PgParams &params)

@@ -72,6 +72,8 @@ public:
     PgConnection &operator=(const PgConnection &) = delete;
 
     PgResult exec(const char *sql, const PgParams &params = {});
+    // Runs a script of several statements without parameters.
+    void execute(const char *sql);
     // Runs the statements in order and returns their results; throws at the first that fails
     // (the ones after it are not run).
     std::vector<PgResult> pipeline(const std::vector<PgStatement> &statements);
@@ -80,6 +82,8 @@ public:
 
     // The connection is gone; it cannot be used again.
     bool broken() const;
+    // No transaction is open.
+    bool idle() const;
     // Where it is connected, for messages: database and host, never the password.
     QString description() const;
 
