@@ -13,9 +13,8 @@ namespace {
 
 constexpr int schemaVersion = 1;
 
-// Advisory lock keys: one for creating and migrating the schema, one for housekeeping.
+// The advisory lock for creating and migrating the schema.
 constexpr qint64 schemaLock = 0x4f7276656c610001;
-constexpr qint64 tidyLock = 0x4f7276656c610002;
 
 // Site ids come from an identity and are never given twice: rows of an ended site may still
 // point at its id until housekeeping has deleted them. A visitor row with last_seen -1 is a
@@ -664,7 +663,7 @@ TidyRound PgStorage::tidy(const Retention &retention, qint64 budget)
     PgConnection &db = writer();
     return inTransaction(db, [&]() -> TidyRound {
         // One server tidies at a time; the others find nothing to do meanwhile.
-        const auto locked = db.pipeline({{"BEGIN", {}}, {"SELECT pg_try_advisory_xact_lock($1)::int", PgParams().add(tidyLock)}})[1];
+        const auto locked = db.pipeline({{"BEGIN", {}}, {"SELECT pg_try_advisory_xact_lock($1)::int", PgParams().add(housekeepingLock)}})[1];
         if (locked.integer(0, 0) == 0) {
             db.exec("COMMIT");
             return {0, true};

@@ -19,6 +19,9 @@ class PgStorage : public Storage
 public:
     // `connection`: a postgresql:// URL or libpq's key=value form. Throws StorageError.
     explicit PgStorage(const QString &connection, int maximumConnections = 16);
+
+    // The advisory lock a server holds while it tidies, so that the others leave it alone.
+    static constexpr qint64 housekeepingLock = 0x4f7276656c610002;
     ~PgStorage() override;
 
     // Where the database is, for messages (no password).
