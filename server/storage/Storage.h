@@ -11,8 +11,8 @@
 #include <unordered_map>
 #include <vector>
 
-// The data folder's contents behind one interface, so that another engine can take SQLite's
-// place. Times are Unix seconds; a "slot" is a quarter of an hour (slotOf in Clock.h); a
+// What the service keeps, behind one interface for both engines: SQLite in the data folder, or
+// a PostgreSQL database that several servers share. Times are Unix seconds; a "slot" is a quarter of an hour (slotOf in Clock.h); a
 // "day" is a UTC day number (time / 86400). Token hashes are raw SHA-256 digests.
 //
 // Who sees a site's figures: an account owns a site from the first save that lists it for as
