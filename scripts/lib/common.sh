@@ -8,9 +8,9 @@ BUILD_PACKAGES=(
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
   qml6-module-qtquick-window qml6-module-qtquick-templates qml6-module-qtqml-workerscript
   qml6-module-qttest libcpp-httplib-dev
-  libsqlite3-dev libmaxminddb-dev libboost1.81-dev
+  libsqlite3-dev libmaxminddb-dev libboost1.81-dev libpq-dev
 )
-TEST_PACKAGES=(xvfb trayer xdotool imagemagick x11-utils dbus-x11 gnome-keyring fonts-noto-color-emoji chromium)
+TEST_PACKAGES=(xvfb trayer xdotool imagemagick x11-utils dbus-x11 gnome-keyring fonts-noto-color-emoji chromium postgresql)
 # Only scripts/package needs these: Debian's packaging tools, the checkers its --check runs on
 # the packages, and systemd for systemd-sysusers and systemd-analyze.
 PACKAGE_PACKAGES=(debhelper dpkg-dev lintian appstream desktop-file-utils systemd curl)

@@ -18,6 +18,8 @@ const QString mainHelp = QStringLiteral(
     "  token list      show each token's hash prefix and creation time\n"
     "  token rotate P  give the account of the token whose hash starts with P a new token\n"
     "  token revoke P  end the account of that token, deleting its state and its figures\n"
+    "  salt-secret create FILE\n"
+    "                  make the key file that servers sharing one PostgreSQL database salt with\n"
     "\n"
     "'orvela-server COMMAND --help' describes a command's options.\n");
 
@@ -27,6 +29,10 @@ const QString serveHelp = QStringLiteral(
     "Options:\n"
     "  --listen HOST:PORT   address to listen on (default 127.0.0.1:8787; [::1]:8787 for IPv6)\n"
     "  --data DIR           data folder (default $XDG_DATA_HOME/orvela-server); one server each\n"
+    "  --database URL       keep the data in PostgreSQL instead (postgresql://USER@HOST/DB or\n"
+    "                       libpq's key=value form); several servers may share one database\n"
+    "  --salt-secret FILE   derive the day's salt from this key file (needed with --database: every\n"
+    "                       server gets a copy); the file is moved on to a new key every UTC day\n"
     "  --runtime-dir DIR    where the day's salt is kept across restarts, outside the data folder\n"
     "                       (default $RUNTIME_DIRECTORY or $XDG_RUNTIME_DIR; without one, in memory)\n"
     "  --trust-proxy        take the client's address from the right-most X-Forwarded-For\n"
@@ -35,16 +41,24 @@ const QString serveHelp = QStringLiteral(
     "  --retain-days N      days to keep raw events (default 30); daily totals stay\n");
 
 const QString tokenHelp = QStringLiteral(
-    "Usage: orvela-server token create [--data DIR]\n"
-    "       orvela-server token list [--data DIR]\n"
-    "       orvela-server token rotate PREFIX [--data DIR]\n"
-    "       orvela-server token revoke PREFIX [--data DIR]\n"
+    "Usage: orvela-server token create [--data DIR | --database URL]\n"
+    "       orvela-server token list [--data DIR | --database URL]\n"
+    "       orvela-server token rotate PREFIX [--data DIR | --database URL]\n"
+    "       orvela-server token revoke PREFIX [--data DIR | --database URL]\n"
     "\n"
     "A token opens an account: the app's sync token. Only its SHA-256 hash is stored, so a\n"
     "new token is printed once and cannot be shown again. PREFIX is the start of the hash\n"
     "as 'token list' shows it. 'rotate' replaces the token and keeps the account with its\n"
     "websites and figures; the old token stops working at once. 'revoke' ends the account:\n"
     "its state is deleted, and so are its websites' figures, which nobody sees again.\n");
+
+const QString saltSecretHelp = QStringLiteral(
+    "Usage: orvela-server salt-secret create FILE\n"
+    "\n"
+    "Makes a new key for the visitors' daily salts, readable by its owner alone, and never\n"
+    "over an existing file. Copy it to every server that shares the database, before their\n"
+    "first start, and give each '--salt-secret FILE'. Each server moves its copy on to a new key\n"
+    "every UTC day and keeps no earlier one.\n");
 
 Mistake mistake(const QString &what, const QString &command)
 {
@@ -101,6 +115,7 @@ Command parse(const QStringList &arguments, const QString &defaultFolder, const 
         Serve serve;
         serve.dataFolder = defaultFolder;
         serve.runtimeFolder = defaultRuntimeFolder;
+        bool dataGiven = false;
         for (int i = 1; i < arguments.size(); ++i) {
             const QString &option = arguments[i];
             const auto value = [&]() -> std::optional<QString> {
@@ -123,6 +138,17 @@ Command parse(const QStringList &arguments, const QString &defaultFolder, const 
                 if (!text || text->isEmpty())
                     return mistake(QStringLiteral("--data needs a folder"), command);
                 serve.dataFolder = *text;
+                dataGiven = true;
+            } else if (option == u"--database") {
+                const auto text = value();
+                if (!text || text->isEmpty())
+                    return mistake(QStringLiteral("--database needs a PostgreSQL connection URL"), command);
+                serve.database = *text;
+            } else if (option == u"--salt-secret") {
+                const auto text = value();
+                if (!text || text->isEmpty())
+                    return mistake(QStringLiteral("--salt-secret needs a file"), command);
+                serve.saltSecret = *text;
             } else if (option == u"--runtime-dir") {
                 const auto text = value();
                 if (!text || text->isEmpty())
@@ -144,12 +170,20 @@ Command parse(const QStringList &arguments, const QString &defaultFolder, const 
                 return mistake(QStringLiteral("unknown option for serve: %1").arg(option), command);
             }
         }
+        if (dataGiven && !serve.database.isEmpty())
+            return mistake(QStringLiteral("--data and --database cannot be used together"), command);
+        if (!serve.database.isEmpty() && serve.saltSecret.isEmpty()) {
+            return mistake(QStringLiteral("--database needs --salt-secret FILE: servers with salts of their own "
+                                          "would count every visitor once per server"),
+                           command);
+        }
         return serve;
     }
 
     if (command == u"token") {
         Token token;
         token.dataFolder = defaultFolder;
+        bool dataGiven = false;
         QStringList words;
         for (int i = 1; i < arguments.size(); ++i) {
             const QString &word = arguments[i];
@@ -159,12 +193,19 @@ Command parse(const QStringList &arguments, const QString &defaultFolder, const 
                 if (i + 1 >= arguments.size() || arguments[i + 1].isEmpty())
                     return mistake(QStringLiteral("--data needs a folder"), command);
                 token.dataFolder = arguments[++i];
+                dataGiven = true;
+            } else if (word == u"--database") {
+                if (i + 1 >= arguments.size() || arguments[i + 1].isEmpty())
+                    return mistake(QStringLiteral("--database needs a PostgreSQL connection URL"), command);
+                token.database = arguments[++i];
             } else if (word.startsWith(u'-')) {
                 return mistake(QStringLiteral("unknown option for token: %1").arg(word), command);
             } else {
                 words.append(word);
             }
         }
+        if (dataGiven && !token.database.isEmpty())
+            return mistake(QStringLiteral("--data and --database cannot be used together"), command);
         if (words.isEmpty())
             return mistake(QStringLiteral("token needs create, list, rotate or revoke"), command);
         const QString action = words.takeFirst();
@@ -185,6 +226,15 @@ Command parse(const QStringList &arguments, const QString &defaultFolder, const 
             return token;
         }
         return mistake(QStringLiteral("unknown token action: %1").arg(action), command);
+    }
+
+    if (command == u"salt-secret") {
+        const QStringList words = arguments.mid(1);
+        if (words.contains(u"--help") || words.contains(u"-h"))
+            return Help{saltSecretHelp};
+        if (words.size() != 2 || words[0] != u"create" || words[1].isEmpty() || words[1].startsWith(u'-'))
+            return mistake(QStringLiteral("salt-secret needs: create FILE"), command);
+        return SaltSecret{words[1]};
     }
 
     return mistake(QStringLiteral("unknown command: %1").arg(command), {});

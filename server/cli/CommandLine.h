@@ -13,6 +13,8 @@ struct Serve {
     std::string host = "127.0.0.1";
     int port = 8787;
     QString dataFolder;
+    QString database;       // a PostgreSQL connection; empty: SQLite in `dataFolder`
+    QString saltSecret;     // the key file of the salts; empty: salts of this server alone
     QString runtimeFolder;  // empty: none, the day's salt stays in memory
     bool trustProxy = false;
     QString geoIpFile;
@@ -24,6 +26,12 @@ struct Token {
     Action action = Action::create;
     QString prefix;
     QString dataFolder;
+    QString database;  // as for Serve
+};
+
+// `salt-secret create FILE`.
+struct SaltSecret {
+    QString file;
 };
 
 // Text for stdout, exit status 0.
@@ -36,7 +44,7 @@ struct Mistake {
     QString text;
 };
 
-using Command = std::variant<Serve, Token, Help, Mistake>;
+using Command = std::variant<Serve, Token, SaltSecret, Help, Mistake>;
 
 // `arguments` without the program's name; the defaults fill in a missing --data and
 // --runtime-dir.

@@ -3,6 +3,8 @@
 #include "DataFolderLock.h"
 #include "GeoIp.h"
 #include "HttpService.h"
+#include "KeyFileSalts.h"
+#include "PgStorage.h"
 #include "RuntimeSalts.h"
 #include "SqliteStorage.h"
 #include "SystemService.h"
@@ -13,6 +15,8 @@
 #include <QFileInfo>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
+#include <optional>
 #include <pthread.h>
 #include <sys/resource.h>
 
@@ -29,8 +33,18 @@ QString shownPath(const QString &path)
     return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
 }
 
-std::unique_ptr<SqliteStorage> openStorage(const QString &folder)
+// PostgreSQL when a database is named, else SQLite in the folder.
+std::unique_ptr<Storage> openStorage(const QString &folder, const QString &database)
 {
+    if (!database.isEmpty()) {
+        try {
+            return std::make_unique<PgStorage>(database);
+        } catch (const StorageError &error) {
+            print(stderr, QStringLiteral("orvela-server: cannot use the database: %1\n")
+                              .arg(QString::fromLocal8Bit(error.what())));
+            return nullptr;
+        }
+    }
     try {
         return std::make_unique<SqliteStorage>(folder);
     } catch (const StorageError &error) {
@@ -38,6 +52,11 @@ std::unique_ptr<SqliteStorage> openStorage(const QString &folder)
                           .arg(shownPath(folder), QString::fromLocal8Bit(error.what())));
         return nullptr;
     }
+}
+
+void warn(const QString &message)
+{
+    print(stderr, QStringLiteral("orvela-server: %1\n").arg(message));
 }
 
 bool isWithin(const QString &path, const QString &folder)
@@ -49,9 +68,8 @@ bool isWithin(const QString &path, const QString &folder)
 
 // The day's salts: in a file of the runtime folder, or in memory alone. Never in the data
 // folder, which backups copy.
-std::unique_ptr<RuntimeSalts> openSalts(const QString &runtimeFolder, const QString &dataFolder, Storage &storage)
+std::unique_ptr<DailySalts> openSalts(const QString &runtimeFolder, const QString &dataFolder, Storage &storage)
 {
-    const auto warn = [](const QString &message) { print(stderr, QStringLiteral("orvela-server: %1\n").arg(message)); };
     if (runtimeFolder.isEmpty()) {
         warn(QStringLiteral("no runtime folder ($RUNTIME_DIRECTORY, $XDG_RUNTIME_DIR or --runtime-dir): the day's "
                             "salt is kept in memory only, so after a restart today's visitors are counted anew"));
@@ -97,6 +115,40 @@ void raiseOpenFilesLimit()
     }
 }
 
+// The salts from a key file that all servers of one database share; never one inside the
+// data folder.
+std::unique_ptr<DailySalts> openSaltSecret(const QString &file, const QString &dataFolder)
+{
+    if (!dataFolder.isEmpty() && isWithin(file, dataFolder)) {
+        warn(QStringLiteral("the salt secret %1 is inside the data folder: it must stay out of it and out of its "
+                            "backups")
+                 .arg(shownPath(file)));
+        return nullptr;
+    }
+    try {
+        return std::make_unique<KeyFileSalts>(file, utcDay(systemClock()()), warn);
+    } catch (const SaltSecretError &error) {
+        warn(QStringLiteral("cannot use the salt secret %1: %2").arg(shownPath(file), QString::fromLocal8Bit(error.what())));
+        return nullptr;
+    }
+}
+
+int createSaltSecret(const CommandLine::SaltSecret &command)
+{
+    try {
+        KeyFileSalts::create(command.file, utcDay(systemClock()()));
+    } catch (const SaltSecretError &error) {
+        warn(QStringLiteral("cannot create the salt secret %1: %2")
+                 .arg(shownPath(command.file), QString::fromLocal8Bit(error.what())));
+        return 1;
+    }
+    print(stderr, QStringLiteral("Made the salt secret %1, readable by you alone. Copy it, kept private, to every "
+                                 "server that shares the database before their first start, and start each with "
+                                 "--salt-secret FILE.\n")
+                      .arg(shownPath(command.file)));
+    return 0;
+}
+
 int serve(const CommandLine::Serve &options)
 {
     // A client that goes away shows as an error on its socket, not as a signal.
@@ -120,21 +172,28 @@ int serve(const CommandLine::Serve &options)
             return 1;
         }
     }
-    // The lock comes before anything touches the database.
-    if (!QDir().mkpath(options.dataFolder)) {
-        print(stderr, QStringLiteral("orvela-server: cannot use the data folder %1: cannot create the folder\n")
-                          .arg(shownPath(options.dataFolder)));
-        return 1;
+    // SQLite: one server per folder, and the lock comes before anything touches the database.
+    // PostgreSQL: as many servers as share the database.
+    const bool sqlite = options.database.isEmpty();
+    std::optional<DataFolderLock> lock;
+    if (sqlite) {
+        if (!QDir().mkpath(options.dataFolder)) {
+            print(stderr, QStringLiteral("orvela-server: cannot use the data folder %1: cannot create the folder\n")
+                              .arg(shownPath(options.dataFolder)));
+            return 1;
+        }
+        lock.emplace(options.dataFolder);
+        if (!lock->held()) {
+            print(stderr, lock->problem());
+            return 1;
+        }
     }
-    const DataFolderLock lock(options.dataFolder);
-    if (!lock.held()) {
-        print(stderr, lock.problem());
-        return 1;
-    }
-    auto storage = openStorage(options.dataFolder);
+    auto storage = openStorage(options.dataFolder, options.database);
     if (!storage)
         return 1;
-    const auto salts = openSalts(options.runtimeFolder, options.dataFolder, *storage);
+    const auto salts = options.saltSecret.isEmpty()
+                           ? openSalts(options.runtimeFolder, options.dataFolder, *storage)
+                           : openSaltSecret(options.saltSecret, sqlite ? options.dataFolder : QString());
     if (!salts)
         return 1;
 
@@ -161,10 +220,12 @@ int serve(const CommandLine::Serve &options)
         sigwait(&stopSignals, &received);
         service.stop();
     });
+    const auto *postgres = dynamic_cast<const PgStorage *>(storage.get());
     print(stdout, QStringLiteral("orvela-server: serving http://%1:%2/ with data in %3\n")
                       .arg(where)
                       .arg(port)
-                      .arg(shownPath(options.dataFolder)));
+                      .arg(postgres ? QStringLiteral("the PostgreSQL ") + postgres->description()
+                                    : shownPath(options.dataFolder)));
     service.run();
     // run() also returns when the listening socket fails; wake the waiter in that case too.
     pthread_kill(waiter.native_handle(), SIGTERM);
@@ -201,9 +262,11 @@ int main(int argc, char **argv)
     }
     if (const auto *serveCommand = std::get_if<CommandLine::Serve>(&command))
         return serve(*serveCommand);
+    if (const auto *saltSecret = std::get_if<CommandLine::SaltSecret>(&command))
+        return createSaltSecret(*saltSecret);
 
     const auto &token = std::get<CommandLine::Token>(command);
-    auto storage = openStorage(token.dataFolder);
+    auto storage = openStorage(token.dataFolder, token.database);
     if (!storage)
         return 1;
     try {

@@ -5,11 +5,9 @@
 #include <cstdio>
 
 Collector::Collector(Storage &storage, SiteDirectory &sites, DailySalts &salts, Clock clock, Options options)
-    : m_storage(storage), m_sites(sites), m_clock(std::move(clock)), m_options(options), m_counter(storage, salts)
+    : m_storage(storage), m_sites(sites), m_clock(std::move(clock)), m_options(options), m_counter(salts)
 {
-    const qint64 now = m_clock();
-    m_counter.restore(now);
-    m_lastReload = now;
+    m_lastReload = m_clock();
     m_thread = std::thread([this] { run(); });
 }
 
@@ -112,11 +110,7 @@ void Collector::run()
             try {
                 if (m_counter.maintain(std::min(m_clock(), work.front().at)))
                     m_tidying = true;
-                EventBatch batch;
-                for (const auto &event : work)
-                    m_counter.add(event, batch);
-                m_counter.finish(batch);
-                m_storage.commit(batch);
+                m_counter.count(work, m_storage);
             } catch (const StorageError &error) {
                 std::fprintf(stderr, "orvela-server: could not store %zu events: %s\n", work.size(), error.what());
             }

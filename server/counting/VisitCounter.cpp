@@ -2,17 +2,12 @@
 
 #include <QMessageAuthenticationCode>
 #include <QRandomGenerator>
+#include <algorithm>
+#include <set>
 
 using namespace Counting;
 
 namespace {
-
-std::string keyOf(qint64 site, const QByteArray &hash)
-{
-    std::string key(reinterpret_cast<const char *>(&site), sizeof site);
-    key.append(hash.constData(), size_t(hash.size()));
-    return key;
-}
 
 QString randomVisitId()
 {
@@ -22,21 +17,15 @@ QString randomVisitId()
     return QString::fromLatin1(bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
 }
 
+void sortUnique(std::vector<VisitorKey> &keys)
+{
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+}
+
 }  // namespace
 
-VisitCounter::VisitCounter(Storage &storage, DailySalts &salts) : m_storage(storage), m_salts(salts) {}
-
-void VisitCounter::restore(qint64 now)
-{
-    const qint64 today = utcDay(now);
-    const OpenVisitors open = m_storage.openVisitors(today - 1, now - visitGap);
-    m_lastVisitId = open.lastVisitId;
-    for (const auto &visit : open.visits)
-        m_visits[visit.id] = visit;
-    for (const auto &row : open.visitors)
-        m_visitors[row.day][keyOf(row.site, row.hash)] = {row.site, row.hash, row.lastSeen, row.visit, row.country};
-    maintain(now);
-}
+VisitCounter::VisitCounter(DailySalts &salts) : m_salts(salts) {}
 
 qint64 VisitCounter::firstKeptDay(qint64 now)
 {
@@ -46,17 +35,18 @@ qint64 VisitCounter::firstKeptDay(qint64 now)
 
 bool VisitCounter::maintain(qint64 now)
 {
-    const qint64 keepFrom = firstKeptDay(now);
-    const bool retiring = keepFrom > m_keptFrom;
-    if (retiring) {
-        m_salts.forgetBefore(keepFrom);
-        m_keptFrom = keepFrom;
+    // A source that keeps only the current day's secret moves it on at midnight, not at the
+    // first visitor of the day.
+    if (const qint64 today = utcDay(now); today > m_today) {
+        m_today = today;
+        m_salts.salt(today);
     }
-    m_visitors.erase(m_visitors.begin(), m_visitors.lower_bound(keepFrom));
-    std::erase_if(m_visits, [&](const auto &entry) {
-        return entry.second.lastSeen < now - visitGap && !m_touchedVisits.contains(entry.first);
-    });
-    return retiring;
+    const qint64 keepFrom = firstKeptDay(now);
+    if (keepFrom <= m_keptFrom)
+        return false;
+    m_salts.forgetBefore(keepFrom);
+    m_keptFrom = keepFrom;
+    return true;
 }
 
 QByteArray VisitCounter::visitorHash(const QByteArray &salt, const IncomingEvent &event)
@@ -68,108 +58,118 @@ QByteArray VisitCounter::visitorHash(const QByteArray &salt, const IncomingEvent
     return code.result().left(16);
 }
 
-VisitRow *VisitCounter::openVisit(qint64 id, qint64 at)
+void VisitCounter::count(const std::vector<IncomingEvent> &events, Storage &storage)
 {
-    const auto found = m_visits.find(id);
-    if (found == m_visits.end() || at - found->second.lastSeen >= visitGap)
-        return nullptr;
-    return &found->second;
+    std::vector<Named> named;
+    named.reserve(events.size());
+    BatchKeys keys;
+    qint64 earliest = std::numeric_limits<qint64>::max();
+    for (const auto &event : events) {
+        const qint64 day = utcDay(event.at);
+        // Only after a backlog of more than half an hour: that day's salt is gone for good.
+        if (day < m_keptFrom)
+            continue;
+        const auto salt = m_salts.salt(day);
+        if (!salt)
+            continue;
+        Named one{&event, {event.site, day, visitorHash(*salt, event)}, std::nullopt};
+        if (event.at < day * secondsPerDay + saltGrace) {
+            if (const auto previousSalt = m_salts.keptSalt(day - 1)) {
+                one.previous = VisitorKey{event.site, day - 1, visitorHash(*previousSalt, event)};
+                keys.previous.push_back(*one.previous);
+            }
+        }
+        keys.counted.push_back(one.visitor);
+        earliest = std::min(earliest, event.at);
+        named.push_back(std::move(one));
+    }
+    if (named.empty())
+        return;
+    sortUnique(keys.counted);
+    sortUnique(keys.previous);
+    keys.openSince = earliest - visitGap;
+    storage.count(keys, [&](WorkingSet &set) { return apply(named, set); });
 }
 
-void VisitCounter::add(const IncomingEvent &event, EventBatch &batch)
+EventBatch VisitCounter::apply(const std::vector<Named> &events, WorkingSet &set) const
 {
-    const qint64 at = event.at;
-    const qint64 day = utcDay(at);
-    // Only after a backlog of more than half an hour: that day's salt is gone for good.
-    if (day < m_keptFrom)
-        return;
-    const auto salt = m_salts.salt(day);
-    if (!salt)
-        return;
-    const QByteArray hash = visitorHash(*salt, event);
-    const std::string key = keyOf(event.site, hash);
-    auto &visitors = m_visitors[day];
-    auto found = visitors.find(key);
-    if (found == visitors.end()) {
-        Visitor visitor{event.site, hash, -1, 0, event.country};
-        ++batch.days[{event.site, day}].visitors;
-        // Just after midnight, someone in the middle of a visit keeps that visit, though under
-        // the new salt they are a new visitor of the new day.
-        if (at < day * secondsPerDay + saltGrace) {
-            if (const auto previousSalt = m_salts.keptSalt(day - 1)) {
-                const auto &yesterday = m_visitors[day - 1];
-                const auto before = yesterday.find(keyOf(event.site, visitorHash(*previousSalt, event)));
-                if (before != yesterday.end() && openVisit(before->second.visit, at)) {
+    EventBatch batch;
+    std::set<VisitorKey> touchedVisitors;
+    std::set<qint64> touchedVisits;
+    const auto openVisit = [&](qint64 id, qint64 at) -> VisitRow * {
+        const auto found = set.visits.find(id);
+        if (found == set.visits.end() || at - found->second.lastSeen >= visitGap)
+            return nullptr;
+        return &found->second;
+    };
+
+    for (const Named &named : events) {
+        const IncomingEvent &event = *named.event;
+        const qint64 at = event.at;
+        const qint64 day = named.visitor.day;
+        auto found = set.visitors.find(named.visitor);
+        if (found == set.visitors.end()) {
+            VisitorRow visitor{event.site, day, named.visitor.hash, -1, 0, event.country};
+            ++batch.days[{event.site, day}].visitors;
+            // Just after midnight, someone in the middle of a visit keeps that visit, though
+            // under the new salt they are a new visitor of the new day.
+            if (named.previous) {
+                const auto before = set.visitors.find(*named.previous);
+                if (before != set.visitors.end() && openVisit(before->second.visit, at)) {
                     visitor.visit = before->second.visit;
                     visitor.country = before->second.country;
                 }
             }
+            found = set.visitors.emplace(named.visitor, std::move(visitor)).first;
         }
-        found = visitors.emplace(key, std::move(visitor)).first;
-    }
-    Visitor &visitor = found->second;
+        VisitorRow &visitor = found->second;
 
-    VisitRow *visit = visitor.visit ? openVisit(visitor.visit, at) : nullptr;
-    if (!visit) {
-        const qint64 id = ++m_lastVisitId;
-        visit = &m_visits[id];
-        *visit = {id, event.site, randomVisitId(), at, at, event.referrer, visitor.country, 0};
-        visitor.visit = id;
-    }
-
-    // Each visitor sits in the quarter-hour of their latest event, so "visitors since T" is
-    // a sum over quarter-hours; each hourly bucket counts a visitor once, on their first
-    // event in it.
-    const qint64 seen = std::max(at, visitor.lastSeen);
-    const qint64 slot = slotOf(seen);
-    if (visitor.lastSeen < 0 || slotOf(visitor.lastSeen) != slot) {
-        if (visitor.lastSeen >= 0) {
-            --batch.quarters[{event.site, slotOf(visitor.lastSeen)}].lastVisitors;
-            --batch.slotCountries[{event.site, slotOf(visitor.lastSeen), visitor.country}];
+        VisitRow *visit = visitor.visit ? openVisit(visitor.visit, at) : nullptr;
+        if (!visit) {
+            const qint64 id = set.newVisitId();
+            visit = &set.visits[id];
+            *visit = {id, event.site, randomVisitId(), at, at, event.referrer, visitor.country, 0};
+            visitor.visit = id;
         }
-        ++batch.quarters[{event.site, slot}].lastVisitors;
-        ++batch.slotCountries[{event.site, slot, visitor.country}];
-    }
-    for (int alignment = 0; alignment < alignments; ++alignment) {
-        const qint64 start = hourStart(seen, alignment);
-        if (visitor.lastSeen < start)
-            ++batch.hours[{event.site, alignment, start}];
-    }
-    visitor.lastSeen = seen;
 
-    if (event.kind == EventKind::pageview) {
-        ++batch.quarters[{event.site, slotOf(at)}].pageViews;
-        ++batch.days[{event.site, day}].pageViews;
-    }
-    visit->lastSeen = std::max(visit->lastSeen, at);
-    const QString &value = event.kind == EventKind::pageview ? event.page : event.label;
-    batch.events.push_back({visit->id, visit->nextSeq++, at, event.kind, event.kind == EventKind::ping ? QString() : value});
+        // Each visitor sits in the quarter-hour of their latest event, so "visitors since T" is
+        // a sum over quarter-hours; each hourly bucket counts a visitor once, on their first
+        // event in it.
+        const qint64 seen = std::max(at, visitor.lastSeen);
+        const qint64 slot = slotOf(seen);
+        if (visitor.lastSeen < 0 || slotOf(visitor.lastSeen) != slot) {
+            if (visitor.lastSeen >= 0) {
+                --batch.quarters[{event.site, slotOf(visitor.lastSeen)}].lastVisitors;
+                --batch.slotCountries[{event.site, slotOf(visitor.lastSeen), visitor.country}];
+            }
+            ++batch.quarters[{event.site, slot}].lastVisitors;
+            ++batch.slotCountries[{event.site, slot, visitor.country}];
+        }
+        for (int alignment = 0; alignment < alignments; ++alignment) {
+            const qint64 start = hourStart(seen, alignment);
+            if (visitor.lastSeen < start)
+                ++batch.hours[{event.site, alignment, start}];
+        }
+        visitor.lastSeen = seen;
 
-    m_touchedVisitors[{day, key}] = true;
-    m_touchedVisits[visit->id] = true;
-    if (batch.trackedSites.empty() || batch.trackedSites.back() != event.site)
+        if (event.kind == EventKind::pageview) {
+            ++batch.quarters[{event.site, slotOf(at)}].pageViews;
+            ++batch.days[{event.site, day}].pageViews;
+        }
+        visit->lastSeen = std::max(visit->lastSeen, at);
+        const QString &value = event.kind == EventKind::pageview ? event.page : event.label;
+        batch.events.push_back(
+            {visit->id, visit->nextSeq++, at, event.kind, event.kind == EventKind::ping ? QString() : value});
+
+        touchedVisitors.insert(named.visitor);
+        touchedVisits.insert(visit->id);
         batch.trackedSites.push_back(event.site);
-}
-
-void VisitCounter::finish(EventBatch &batch)
-{
-    for (const auto &[where, unused] : m_touchedVisitors) {
-        const auto &[day, key] = where;
-        const auto dayVisitors = m_visitors.find(day);
-        if (dayVisitors == m_visitors.end())
-            continue;
-        const auto found = dayVisitors->second.find(key);
-        if (found == dayVisitors->second.end())
-            continue;
-        const Visitor &visitor = found->second;
-        batch.visitors.push_back({visitor.site, day, visitor.hash, visitor.lastSeen, visitor.visit, visitor.country});
     }
-    for (const auto &[id, unused] : m_touchedVisits) {
-        if (const auto found = m_visits.find(id); found != m_visits.end())
-            batch.visits[id] = found->second;
-    }
-    m_touchedVisitors.clear();
-    m_touchedVisits.clear();
+    for (const VisitorKey &key : touchedVisitors)
+        batch.visitors.push_back(set.visitors.at(key));
+    for (const qint64 id : touchedVisits)
+        batch.visits[id] = set.visits.at(id);
     std::sort(batch.trackedSites.begin(), batch.trackedSites.end());
     batch.trackedSites.erase(std::unique(batch.trackedSites.begin(), batch.trackedSites.end()), batch.trackedSites.end());
+    return batch;
 }

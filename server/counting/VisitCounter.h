@@ -7,9 +7,8 @@
 #include <QByteArray>
 #include <QString>
 #include <limits>
-#include <map>
-#include <string>
-#include <unordered_map>
+#include <optional>
+#include <vector>
 
 // One event as it reaches the counter. `client` (address and user agent) only goes into the
 // visitor's keyed hash; it is never written anywhere.
@@ -38,44 +37,37 @@ inline qint64 hourStart(qint64 at, int alignment)
 }
 }  // namespace Counting
 
-// Turns events into visitors, visits and roll-up increments. Single-threaded: the collector's
-// writer thread owns it. Keeps today's visitors (and yesterday's during the grace period) and
-// the open visits in memory, and can rebuild them from the storage after a restart.
+// Turns events into visitors, visits and roll-up increments: the counting rules, the same for
+// every engine. The visitors and visits it works on come from the engine for each batch (see
+// WorkingSet), so that several servers can count into one database. Single-threaded: the
+// collector's writer thread owns it.
 class VisitCounter
 {
 public:
-    VisitCounter(Storage &storage, DailySalts &salts);
+    explicit VisitCounter(DailySalts &salts);
 
-    // Reloads the visitors and open visits of the current salt day(s).
-    void restore(qint64 now);
-    // Retires the previous day's salt and visitors once the grace period is over; true when
-    // it did, so that the stored visitors of that day can go too.
+    // Moves the salts on to the day of `now`, and retires the previous day's salt once the
+    // grace period is over; true when it retired one, so that the stored visitors of that day
+    // can go too.
     bool maintain(qint64 now);
     // The oldest salt day still in use at `now`.
     static qint64 firstKeptDay(qint64 now);
 
-    void add(const IncomingEvent &event, EventBatch &batch);
-    // Appends the visitors and visits touched since the last call.
-    void finish(EventBatch &batch);
+    // Counts the events into the storage, in one transaction.
+    void count(const std::vector<IncomingEvent> &events, Storage &storage);
 
 private:
-    struct Visitor {
-        qint64 site = 0;
-        QByteArray hash;
-        qint64 lastSeen = -1;
-        qint64 visit = 0;
-        QString country;
+    // An event with the visitor it belongs to, worked out once for all tries of a batch.
+    struct Named {
+        const IncomingEvent *event = nullptr;
+        VisitorKey visitor;
+        std::optional<VisitorKey> previous;  // the same client under the day before's salt
     };
 
     static QByteArray visitorHash(const QByteArray &salt, const IncomingEvent &event);
-    VisitRow *openVisit(qint64 id, qint64 at);
+    EventBatch apply(const std::vector<Named> &events, WorkingSet &set) const;
 
-    Storage &m_storage;
     DailySalts &m_salts;
-    std::map<qint64, std::unordered_map<std::string, Visitor>> m_visitors;  // by salt day
-    std::unordered_map<qint64, VisitRow> m_visits;
-    qint64 m_lastVisitId = 0;
     qint64 m_keptFrom = std::numeric_limits<qint64>::min();
-    std::map<std::pair<qint64, std::string>, bool> m_touchedVisitors;
-    std::map<qint64, bool> m_touchedVisits;
+    qint64 m_today = std::numeric_limits<qint64>::min();
 };

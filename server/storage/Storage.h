@@ -3,14 +3,16 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <functional>
 #include <map>
 #include <optional>
 #include <stdexcept>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
-// The data folder's contents behind one interface, so that another engine can take SQLite's
-// place. Times are Unix seconds; a "slot" is a quarter of an hour (slotOf in Clock.h); a
+// What the service keeps, behind one interface for both engines: SQLite in the data folder, or
+// a PostgreSQL database that several servers share. Times are Unix seconds; a "slot" is a quarter of an hour (slotOf in Clock.h); a
 // "day" is a UTC day number (time / 86400). Token hashes are raw SHA-256 digests.
 //
 // Who sees a site's figures: an account owns a site from the first save that lists it for as
@@ -120,11 +122,37 @@ struct TidyRound {
     bool done = false;  // nothing more is due
 };
 
-struct OpenVisitors {
-    std::vector<VisitorRow> visitors;
-    std::vector<VisitRow> visits;  // those the visitors point at and still open
-    qint64 lastVisitId = 0;
+// One visitor as the counter names it: under the salt of its day.
+struct VisitorKey {
+    qint64 site = 0;
+    qint64 day = 0;
+    QByteArray hash;
+
+    bool operator<(const VisitorKey &other) const
+    {
+        return std::tie(site, day, hash) < std::tie(other.site, other.day, other.hash);
+    }
+    bool operator==(const VisitorKey &) const = default;
 };
+
+// The visitors a batch may name and what it reads of them. `counted` are the visitors of the
+// events themselves, which the batch creates when they are new; `previous` those it only looks
+// up (the day before, to go on with a visit open at midnight).
+struct BatchKeys {
+    std::vector<VisitorKey> counted;
+    std::vector<VisitorKey> previous;
+    qint64 openSince = 0;  // visits last seen before this cannot go on in this batch
+};
+
+// What counting a batch reads and changes: the stored visitors it names and the open visits
+// they point at. The engine fills it; the counter alone decides what the events do to it.
+struct WorkingSet {
+    std::map<VisitorKey, VisitorRow> visitors;
+    std::unordered_map<qint64, VisitRow> visits;
+    std::function<qint64()> newVisitId;
+};
+
+using CountBatch = std::function<EventBatch(WorkingSet &)>;
 
 // What one stats reply needs, asked of the engine in one read.
 struct FigureQuery {
@@ -194,9 +222,14 @@ public:
     // The site's id when this account owns and lists it.
     virtual std::optional<qint64> ownedSite(const QByteArray &tokenHash, const QString &uuid) = 0;
 
-    // The collector's own records.
-    virtual OpenVisitors openVisitors(qint64 fromDay, qint64 openSince) = 0;
-    // Rows of sites that no longer exist are left out: their account ended meanwhile.
+    // Counts one batch: hands `count` the working set of `keys` and commits the batch it
+    // returns, as one transaction. `count` may run more than once, each time on a fresh working
+    // set, when the engine has to try the transaction again; only the last result is kept.
+    // However many servers count at once, no visitor and no visit is changed by two of them at
+    // the same time.
+    virtual void count(const BatchKeys &keys, const CountBatch &count) = 0;
+    // Writes a batch as it is. Rows of sites that no longer exist are left out, here and in
+    // count(): their account ended meanwhile.
     virtual void commit(const EventBatch &batch) = 0;
     // Deletes at most `budget` rows of what `retention` lets go, in one short transaction, so
     // that the collector's commits never wait long for it.

@@ -1,7 +1,9 @@
-// Writes synthetic traffic for one new account and site straight into a data folder, through
-// the same counting code as the collector, and prints "TOKEN SITE-ID" on stdout.
-//   orvela-server-fill --data DIR --events N [--days D]
+// Writes synthetic traffic for one new account and site straight into a data folder or a
+// PostgreSQL database, through the same counting code as the collector, and prints
+// "TOKEN SITE-ID" on stdout.
+//   orvela-server-fill (--data DIR | --database URL) --events N [--days D]
 #include "Json.h"
+#include "PgStorage.h"
 #include "RuntimeSalts.h"
 #include "SqliteStorage.h"
 #include "Tokens.h"
@@ -18,6 +20,7 @@
 int main(int argc, char **argv)
 {
     QString folder;
+    QString database;
     qint64 total = 0;
     qint64 days = 30;
     for (int i = 1; i + 1 < argc; i += 2) {
@@ -25,17 +28,21 @@ int main(int argc, char **argv)
         const QString value = QString::fromLocal8Bit(argv[i + 1]);
         if (option == u"--data")
             folder = value;
+        else if (option == u"--database")
+            database = value;
         else if (option == u"--events")
             total = value.toLongLong();
         else if (option == u"--days")
             days = value.toLongLong();
     }
-    if (folder.isEmpty() || total <= 0 || days <= 0) {
-        std::fputs("usage: orvela-server-fill --data DIR --events N [--days D]\n", stderr);
+    if (folder.isEmpty() == database.isEmpty() || total <= 0 || days <= 0) {
+        std::fputs("usage: orvela-server-fill (--data DIR | --database URL) --events N [--days D]\n", stderr);
         return 2;
     }
 
-    SqliteStorage storage(folder);
+    const std::unique_ptr<Storage> engine = database.isEmpty() ? std::unique_ptr<Storage>(std::make_unique<SqliteStorage>(folder))
+                                                               : std::make_unique<PgStorage>(database);
+    Storage &storage = *engine;
     const qint64 now = qint64(std::time(nullptr));
     const QString token = Tokens::generate();
     const QByteArray account = Tokens::hash(token);
@@ -51,7 +58,7 @@ int main(int argc, char **argv)
     static const char *const referrers[] = {"", "", "news.example", "search.example", "social.example"};
     auto *random = QRandomGenerator::global();
     RuntimeSalts salts({});  // the salts go with this process: nobody counts these visitors again
-    VisitCounter counter(storage, salts);
+    VisitCounter counter(salts);
     const qint64 first = now - days * secondsPerDay;
     const qint64 perDay = total / days;
     qint64 written = 0;
@@ -85,12 +92,9 @@ int main(int argc, char **argv)
         }
         std::stable_sort(events.begin(), events.end(), [](const auto &a, const auto &b) { return a.at < b.at; });
         for (size_t from = 0; from < events.size(); from += 20000) {
-            EventBatch batch;
             counter.maintain(events[from].at);
-            for (size_t i = from; i < std::min(events.size(), from + 20000); ++i)
-                counter.add(events[i], batch);
-            counter.finish(batch);
-            storage.commit(batch);
+            const auto to = events.begin() + qsizetype(std::min(events.size(), from + 20000));
+            counter.count(std::vector<IncomingEvent>(events.begin() + qsizetype(from), to), storage);
         }
         written += qint64(events.size());
         std::fprintf(stderr, "\r%lld of %lld events", static_cast<long long>(written), static_cast<long long>(total));

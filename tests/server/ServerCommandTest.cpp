@@ -75,6 +75,13 @@ private slots:
         QCOMPARE(defaults.port, 8787);
         QCOMPARE(defaults.dataFolder, QStringLiteral("/default"));
         QCOMPARE(defaults.runtimeFolder, QStringLiteral("/run/default"));
+        const auto shared = std::get<CommandLine::Serve>(
+            parsed({"serve", "--database", "postgresql://orvela@db/stats", "--salt-secret", "/etc/orvela/salt"}));
+        QCOMPARE(shared.database, QStringLiteral("postgresql://orvela@db/stats"));
+        QCOMPARE(shared.saltSecret, QStringLiteral("/etc/orvela/salt"));
+        QCOMPARE(std::get<CommandLine::Token>(parsed({"token", "list", "--database", "dbname=stats"})).database,
+                 QStringLiteral("dbname=stats"));
+        QCOMPARE(std::get<CommandLine::SaltSecret>(parsed({"salt-secret", "create", "/k"})).file, QStringLiteral("/k"));
         const auto rotate = std::get<CommandLine::Token>(parsed({"token", "rotate", "ABCD12"}));
         QCOMPARE(rotate.action, CommandLine::Token::Action::rotate);
         QCOMPARE(rotate.prefix, QStringLiteral("abcd12"));
@@ -93,7 +100,14 @@ private slots:
             {{"token"}, "create, list, rotate or revoke"}, {{"token", "revoke"}, "one hash prefix"},
             {{"token", "rotate", "ab12", "cd34"}, "token rotate needs one hash prefix"},
             {{"token", "revoke", "xyz1"}, "hexadecimal"}, {{"token", "make"}, "unknown token action: make"},
-            {{"stats"}, "unknown command: stats"}};
+            {{"stats"}, "unknown command: stats"},
+            {{"serve", "--database", "dbname=x"}, "--database needs --salt-secret FILE"},
+            {{"serve", "--data", "/d", "--database", "dbname=x", "--salt-secret", "/k"}, "cannot be used together"},
+            {{"serve", "--salt-secret"}, "--salt-secret needs a file"},
+            {{"token", "list", "--database"}, "--database needs a PostgreSQL connection URL"},
+            {{"token", "create", "--data", "/d", "--database", "dbname=x"}, "cannot be used together"},
+            {{"salt-secret", "create"}, "salt-secret needs: create FILE"},
+            {{"salt-secret", "make", "/k"}, "salt-secret needs: create FILE"}};
         for (const auto &[arguments, text] : mistakes)
             QVERIFY2(mistakeOf(arguments).contains(QLatin1String(text)), qPrintable(arguments.join(u' ')));
     }

@@ -149,7 +149,7 @@ private slots:
         QCOMPARE(wednesday.visitorsToday, 1);
         QCOMPARE(wednesday.visitorsWeek, 2);  // a daily unique on each day
         QCOMPARE(visits(wednesday), (QStringList{"/ /again;;;FR;600;2024-05-08T12:10:00Z", "/;;;FR;0;2024-05-07T12:00:00Z"}));
-        QCOMPARE(sqlValue(server->databasePath(), "SELECT count(*) FROM visitors"), 1);
+        QCOMPARE(server->sqlValue("SELECT count(*) FROM visitors"), 1);
 
         // Restarting keeps the open visit and today's visitors: the salt comes back from the
         // runtime file.
@@ -258,7 +258,7 @@ private slots:
 
         // Revoked: the history is out of reach at once, before housekeeping has deleted it,
         // and an account that lists the id now starts from nothing.
-        const qint64 ended = sqlValue(server->databasePath(), "SELECT id FROM sites");
+        const qint64 ended = server->sqlValue("SELECT id FROM sites");
         QCOMPARE(server->tokenCommand(CommandLine::Token::Action::revoke, token).status, 0);
         QCOMPARE(statusOf(server->put(squatter, listing)), 200);
         const auto fresh = server->client()->Get("/v1/stats?website=" + std::string(siteId) + "&offset=0", bearer(squatter));
@@ -268,14 +268,14 @@ private slots:
         QCOMPARE(empty.trackingInstalled, false);
         QCOMPARE(visits(empty), QStringList());
         const QByteArray leftBehind = "SELECT count(*) FROM visits WHERE site = " + QByteArray::number(ended);
-        QCOMPARE(sqlValue(server->databasePath(), leftBehind), 1);
+        QCOMPARE(server->sqlValue(leftBehind), 1);
 
         // The next housekeeping deletes it; the new owner counts as usual.
         send("2024-05-07T13:00:01Z", bob, eventBody("pageview", "/new-owner"));
-        QCOMPARE(sqlValue(server->databasePath(), leftBehind), 0);
+        QCOMPARE(server->sqlValue(leftBehind), 0);
         for (const char *table : {"days", "slots", "hours", "visitors"}) {
             const QByteArray query = "SELECT count(*) FROM " + QByteArray(table) + " WHERE site = " + QByteArray::number(ended);
-            QVERIFY2(sqlValue(server->databasePath(), query) == 0, table);
+            QVERIFY2(server->sqlValue(query) == 0, table);
         }
         QCOMPARE(statsOf(squatter).second, QStringList{"/new-owner;;;DE;0;2024-05-07T13:00:01Z"});
     }
@@ -290,7 +290,7 @@ private slots:
         const WireStats figures = stats(0);
         QCOMPARE(visits(figures), (QStringList{"/newer;;;DE;0;2024-05-03T13:00:01Z", "/new;;;DE;0;2024-05-03T12:00:00Z"}));
         QCOMPARE(figures.visitorsMonth, 2);  // Alice's day is still in the roll-ups
-        QCOMPARE(sqlValue(server->databasePath(), "SELECT count(*) FROM events"), 2);
+        QCOMPARE(server->sqlValue("SELECT count(*) FROM events"), 2);
     }
 };
 

@@ -1,8 +1,11 @@
 #pragma once
 
-// A real orvela-server on 127.0.0.1 with its data in a temporary folder and a clock the test
-// moves by hand.
+// A real orvela-server on 127.0.0.1 with a clock the test moves by hand, and its data in a
+// temporary folder or, when ORVELA_TEST_ENGINE=postgres, in a database of its own on the
+// PostgreSQL cluster that ORVELA_TEST_POSTGRES names.
 #include "HttpService.h"
+#include "PgConnection.h"
+#include "PgStorage.h"
 #include "RuntimeSalts.h"
 #include "SqliteStorage.h"
 #include "TokenCommand.h"
@@ -11,6 +14,8 @@
 #include "Tokens.h"
 
 #include <QFile>
+#include <QCoreApplication>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <atomic>
@@ -62,6 +67,78 @@ inline qint64 sqlValue(const QString &path, const char *sql)
     return result;
 }
 
+enum class Engine { sqlite, postgres };
+
+// The engine the tests of the storage contract run against: CTest registers them once per engine.
+inline Engine testEngine()
+{
+    return qEnvironmentVariable("ORVELA_TEST_ENGINE") == u"postgres" ? Engine::postgres : Engine::sqlite;
+}
+
+// A database of its own on the test cluster, so that tests run side by side; dropped at the
+// end. No cluster is a failure, not a reason to skip: scripts/test starts one.
+class TestDatabase
+{
+public:
+    TestDatabase()
+        : m_name(QStringLiteral("orvela_test_%1_%2")
+                     .arg(QCoreApplication::applicationPid())
+                     .arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0')))
+    {
+        if (cluster().isEmpty()) {
+            qFatal("ORVELA_TEST_POSTGRES is not set: the tests of the PostgreSQL engine need a cluster "
+                   "(scripts/test starts one)");
+        }
+        PgConnection(cluster()).exec(QStringLiteral("CREATE DATABASE %1").arg(m_name).toUtf8().constData());
+    }
+    ~TestDatabase()
+    {
+        try {
+            PgConnection(cluster()).exec(QStringLiteral("DROP DATABASE %1 WITH (FORCE)").arg(m_name).toUtf8().constData());
+        } catch (const StorageError &error) {
+            qWarning("could not drop the test database %s: %s", qPrintable(m_name), error.what());
+        }
+    }
+    TestDatabase(const TestDatabase &) = delete;
+    TestDatabase &operator=(const TestDatabase &) = delete;
+
+    // libpq takes the last of a repeated key.
+    QString connection() const { return cluster() + QStringLiteral(" dbname=") + m_name; }
+
+    static QString cluster() { return qEnvironmentVariable("ORVELA_TEST_POSTGRES"); }
+
+private:
+    QString m_name;
+};
+
+// The first column of the first row `sql` gives in the database; -1 when there is none.
+inline qint64 pgValue(const QString &connection, const char *sql)
+{
+    PgConnection db(connection);
+    const PgResult result = db.exec(sql);
+    return result.rows() > 0 && !result.isNull(0, 0) ? result.integer(0, 0) : -1;
+}
+
+// Every value of every table in the database, as bytes (bytea raw, anything else as text).
+inline QList<QByteArray> pgEveryValue(const QString &connection)
+{
+    PgConnection db(connection);
+    const PgResult columns = db.exec("SELECT table_name, column_name, data_type FROM information_schema.columns "
+                                     "WHERE table_schema = 'public'");
+    QList<QByteArray> values;
+    for (int column = 0; column < columns.rows(); ++column) {
+        const QByteArray sql = "SELECT \"" + columns.text(column, 1).toUtf8() + "\"::text FROM \"" +
+                               columns.text(column, 0).toUtf8() + '"';
+        const bool bytes = columns.text(column, 2) == u"bytea";
+        const PgResult rows = db.exec(bytes ? QByteArray(sql).replace("::text", "").constData() : sql.constData());
+        for (int row = 0; row < rows.rows(); ++row) {
+            if (!rows.isNull(row, 0))
+                values << (bytes ? rows.bytes(row, 0) : rows.text(row, 0).toUtf8());
+        }
+    }
+    return values;
+}
+
 // An account state that lists one website.
 inline std::string stateWith(const std::string &id, const QString &name = {}, const char *domain = "shop.example.net")
 {
@@ -73,16 +150,19 @@ struct RunningServer {
     QTemporaryDir folder;
     QTemporaryDir runtime;  // the runtime folder, apart from the data folder
     std::shared_ptr<std::atomic<qint64>> now;
-    std::unique_ptr<SqliteStorage> storage;
+    std::unique_ptr<TestDatabase> database;  // with PostgreSQL
+    std::unique_ptr<Storage> storage;
     QString saltFile;  // empty: salts in memory only
     std::unique_ptr<RuntimeSalts> salts;
     std::unique_ptr<HttpService> service;
     HttpService::Options options;
     int port = 0;
 
-    explicit RunningServer(qint64 start, HttpService::Options withOptions = {})
+    explicit RunningServer(qint64 start, HttpService::Options withOptions = {}, Engine engine = testEngine())
         : now(std::make_shared<std::atomic<qint64>>(start)),
-          storage(std::make_unique<SqliteStorage>(folder.path())),
+          database(engine == Engine::postgres ? std::make_unique<TestDatabase>() : nullptr),
+          storage(database ? std::unique_ptr<Storage>(std::make_unique<PgStorage>(database->connection()))
+                           : std::make_unique<SqliteStorage>(folder.path())),
           saltFile(RuntimeSalts::fileIn(runtime.path(), storage->instanceId())),
           options(withOptions)
     {
@@ -113,6 +193,29 @@ struct RunningServer {
     }
 
     QString databasePath() const { return SqliteStorage::fileName(folder.path()); }
+
+    // The first column of the first row `sql` gives, read from the database itself.
+    qint64 sqlValue(const char *sql) const
+    {
+        return database ? pgValue(database->connection(), sql) : ::sqlValue(databasePath(), sql);
+    }
+
+    // Every byte the database holds: the files of the data folder, or every stored value.
+    QByteArray everythingStored() const
+    {
+        QByteArray everything;
+        if (database) {
+            for (const QByteArray &value : pgEveryValue(database->connection()))
+                everything += value + '\n';
+            return everything;
+        }
+        for (const QString suffix : {"", "-wal", "-shm"}) {
+            QFile file(databasePath() + suffix);
+            if (file.open(QIODevice::ReadOnly))
+                everything += file.readAll();
+        }
+        return everything;
+    }
 
     std::unique_ptr<httplib::Client> client() const
     {

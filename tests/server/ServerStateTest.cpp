@@ -51,12 +51,7 @@ private slots:
         QCOMPARE(statusOf(server.put(QStringLiteral("nope"), validState)), 401);
 
         // Only the hash of a token is stored.
-        QByteArray everything;
-        for (const QString suffix : {"", "-wal", "-shm"}) {
-            QFile file(server.databasePath() + suffix);
-            if (file.open(QIODevice::ReadOnly))
-                everything += file.readAll();
-        }
+        const QByteArray everything = server.everythingStored();
         QVERIFY(everything.contains(QByteArray::fromStdString(siteA)));  // the state is there
         QVERIFY(everything.contains(Tokens::hash(token)));
         QVERIFY(!everything.contains(token.toUtf8()));
@@ -165,9 +160,9 @@ private slots:
         for (int i = 0; i < StateRules::websiteLimit; ++i)
             state.websites.append({QUuid::createUuid(), {}, QStringLiteral("a.example"), std::nullopt});
         QCOMPARE(statusOf(server.put(token, state.encode().toStdString())), 200);
-        QCOMPARE(sqlValue(server.databasePath(), "SELECT count(*) FROM sites"), StateRules::websiteLimit);
+        QCOMPARE(server.sqlValue("SELECT count(*) FROM sites"), StateRules::websiteLimit);
         QCOMPARE(statusOf(server.put(token, validState)), 200);
-        QCOMPARE(sqlValue(server.databasePath(), "SELECT count(*) FROM sites"), 1);
+        QCOMPARE(server.sqlValue("SELECT count(*) FROM sites"), 1);
     }
 
     void concurrentSavesAreAllKeptInOrder()

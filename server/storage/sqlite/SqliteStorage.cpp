@@ -402,30 +402,64 @@ std::optional<qint64> SqliteStorage::ownedSite(const QByteArray &tokenHash, cons
     return query.integer(0);
 }
 
-OpenVisitors SqliteStorage::openVisitors(qint64 fromDay, qint64 openSince)
+void SqliteStorage::loadWorkingSet(qint64 fromDay, qint64 openSince)
 {
     std::lock_guard lock(m_writeLock);
-    OpenVisitors open;
-    {
-        auto query = m_writer->prepare("SELECT site, day, hash, last_seen, visit, country FROM visitors WHERE day >= ?")
-                         .bind(1, fromDay);
-        while (query.step())
-            open.visitors.push_back(
-                {query.integer(0), query.integer(1), query.blob(2), query.integer(3), query.integer(4), query.text(5)});
+    if (!m_loaded) {
+        auto last = m_writer->prepare("SELECT coalesce(max(id), 0) FROM visits");
+        last.step();
+        m_lastVisitId = last.integer(0);
+        m_working.newVisitId = [this] { return ++m_lastVisitId; };
+        m_loaded = true;
     }
-    {
+    if (fromDay < m_visitorsFrom) {
+        auto query = m_writer
+                         ->prepare("SELECT site, day, hash, last_seen, visit, country FROM visitors "
+                                   "WHERE day >= ? AND day < ?")
+                         .bind(1, fromDay)
+                         .bind(2, m_visitorsFrom);
+        while (query.step()) {
+            VisitorRow row{query.integer(0), query.integer(1), query.blob(2), query.integer(3), query.integer(4),
+                           query.text(5)};
+            m_working.visitors.emplace(VisitorKey{row.site, row.day, row.hash}, row);
+        }
+        m_visitorsFrom = fromDay;
+    }
+    if (openSince < m_visitsFrom) {
         auto query = m_writer
                          ->prepare("SELECT id, site, public_id, first_seen, last_seen, referrer, country, next_seq "
-                                   "FROM visits WHERE last_seen >= ?")
-                         .bind(1, openSince);
-        while (query.step())
-            open.visits.push_back({query.integer(0), query.integer(1), query.text(2), query.integer(3),
-                                   query.integer(4), query.text(5), query.text(6), query.integer(7)});
+                                   "FROM visits WHERE last_seen >= ? AND last_seen < ?")
+                         .bind(1, openSince)
+                         .bind(2, m_visitsFrom);
+        while (query.step()) {
+            m_working.visits.emplace(query.integer(0),
+                                     VisitRow{query.integer(0), query.integer(1), query.text(2), query.integer(3),
+                                              query.integer(4), query.text(5), query.text(6), query.integer(7)});
+        }
+        m_visitsFrom = openSince;
     }
-    auto last = m_writer->prepare("SELECT coalesce(max(id), 0) FROM visits");
-    last.step();
-    open.lastVisitId = last.integer(0);
-    return open;
+}
+
+void SqliteStorage::count(const BatchKeys &keys, const CountBatch &count)
+{
+    std::lock_guard lock(m_countLock);
+    qint64 fromDay = std::numeric_limits<qint64>::max();
+    for (const auto *list : {&keys.counted, &keys.previous}) {
+        for (const auto &key : *list)
+            fromDay = std::min(fromDay, key.day);
+    }
+    loadWorkingSet(fromDay, keys.openSince);
+    commit(count(m_working));
+    // Batches come in time order: what this one could not use, later ones cannot either. Looked
+    // through when a day is over, and for closed visits once a minute.
+    if (fromDay > m_visitorsFrom) {
+        std::erase_if(m_working.visitors, [&](const auto &entry) { return entry.first.day < fromDay; });
+        m_visitorsFrom = fromDay;
+    }
+    if (keys.openSince - m_visitsFrom >= 60) {
+        std::erase_if(m_working.visits, [&](const auto &entry) { return entry.second.lastSeen < keys.openSince; });
+        m_visitsFrom = keys.openSince;
+    }
 }
 
 void SqliteStorage::commit(const EventBatch &batch)
