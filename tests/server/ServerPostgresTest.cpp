@@ -39,7 +39,7 @@ struct SharedServer {
     SharedServer(const QString &connection, const QString &saltSecret, const std::shared_ptr<std::atomic<qint64>> &clock)
         : storage(connection),
           salts(saltSecret, utcDay(*clock)),
-          service(storage, salts, [clock] { return clock->load(); }, {.trustProxy = true, .threads = 16})
+          service(storage, salts, [clock] { return clock->load(); }, {.trustProxy = true})
     {
         port = service.bind("127.0.0.1", 0);
         service.start();
