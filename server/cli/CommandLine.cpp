@@ -38,7 +38,11 @@ const QString serveHelp = QStringLiteral(
     "  --trust-proxy        take the client's address from the right-most X-Forwarded-For\n"
     "                       entry and its country from CF-IPCountry or X-Country-Code\n"
     "  --geoip FILE.mmdb    country database in MaxMind format\n"
-    "  --retain-days N      days to keep raw events (default 30); daily totals stay\n");
+    "  --retain-days N      days to keep raw events (default 30); daily totals stay\n"
+    "\n"
+    "Without --data, --database and --salt-secret, the environment's ORVELA_SERVER_DATA,\n"
+    "ORVELA_SERVER_DATABASE and ORVELA_SERVER_SALT_SECRET are used when set (a database wins\n"
+    "over a data folder): a system service takes them from its settings file.\n");
 
 const QString tokenHelp = QStringLiteral(
     "Usage: orvela-server token create [--data DIR | --database URL]\n"
@@ -87,6 +91,9 @@ std::optional<std::pair<std::string, int>> hostAndPort(const QString &text)
 
 QString defaultDataFolder()
 {
+    const QString configured = qEnvironmentVariable("ORVELA_SERVER_DATA");
+    if (QDir::isAbsolutePath(configured))
+        return configured;
     QString base = qEnvironmentVariable("XDG_DATA_HOME");
     if (base.isEmpty() || !QDir::isAbsolutePath(base))
         base = QDir::homePath() + QStringLiteral("/.local/share");
@@ -103,7 +110,13 @@ QString defaultRuntimeFolder()
     return QDir::isAbsolutePath(session) ? session : QString();
 }
 
-Command parse(const QStringList &arguments, const QString &defaultFolder, const QString &defaultRuntimeFolder)
+Defaults defaultsFromEnvironment()
+{
+    return {defaultDataFolder(), defaultRuntimeFolder(), qEnvironmentVariable("ORVELA_SERVER_DATABASE").trimmed(),
+            qEnvironmentVariable("ORVELA_SERVER_SALT_SECRET").trimmed()};
+}
+
+Command parse(const QStringList &arguments, const Defaults &defaults)
 {
     if (arguments.isEmpty())
         return mistake(QStringLiteral("a command is needed"), {});
@@ -113,9 +126,10 @@ Command parse(const QStringList &arguments, const QString &defaultFolder, const 
 
     if (command == u"serve") {
         Serve serve;
-        serve.dataFolder = defaultFolder;
-        serve.runtimeFolder = defaultRuntimeFolder;
-        bool dataGiven = false;
+        serve.dataFolder = defaults.dataFolder;
+        serve.runtimeFolder = defaults.runtimeFolder;
+        serve.saltSecret = defaults.saltSecret;
+        bool dataGiven = false, databaseGiven = false;
         for (int i = 1; i < arguments.size(); ++i) {
             const QString &option = arguments[i];
             const auto value = [&]() -> std::optional<QString> {
@@ -144,6 +158,7 @@ Command parse(const QStringList &arguments, const QString &defaultFolder, const 
                 if (!text || text->isEmpty())
                     return mistake(QStringLiteral("--database needs a PostgreSQL connection URL"), command);
                 serve.database = *text;
+                databaseGiven = true;
             } else if (option == u"--salt-secret") {
                 const auto text = value();
                 if (!text || text->isEmpty())
@@ -170,8 +185,10 @@ Command parse(const QStringList &arguments, const QString &defaultFolder, const 
                 return mistake(QStringLiteral("unknown option for serve: %1").arg(option), command);
             }
         }
-        if (dataGiven && !serve.database.isEmpty())
+        if (dataGiven && databaseGiven)
             return mistake(QStringLiteral("--data and --database cannot be used together"), command);
+        if (!dataGiven && !databaseGiven)
+            serve.database = defaults.database;
         if (!serve.database.isEmpty() && serve.saltSecret.isEmpty()) {
             return mistake(QStringLiteral("--database needs --salt-secret FILE: servers with salts of their own "
                                           "would count every visitor once per server"),
@@ -182,8 +199,8 @@ Command parse(const QStringList &arguments, const QString &defaultFolder, const 
 
     if (command == u"token") {
         Token token;
-        token.dataFolder = defaultFolder;
-        bool dataGiven = false;
+        token.dataFolder = defaults.dataFolder;
+        bool dataGiven = false, databaseGiven = false;
         QStringList words;
         for (int i = 1; i < arguments.size(); ++i) {
             const QString &word = arguments[i];
@@ -198,14 +215,17 @@ Command parse(const QStringList &arguments, const QString &defaultFolder, const 
                 if (i + 1 >= arguments.size() || arguments[i + 1].isEmpty())
                     return mistake(QStringLiteral("--database needs a PostgreSQL connection URL"), command);
                 token.database = arguments[++i];
+                databaseGiven = true;
             } else if (word.startsWith(u'-')) {
                 return mistake(QStringLiteral("unknown option for token: %1").arg(word), command);
             } else {
                 words.append(word);
             }
         }
-        if (dataGiven && !token.database.isEmpty())
+        if (dataGiven && databaseGiven)
             return mistake(QStringLiteral("--data and --database cannot be used together"), command);
+        if (!dataGiven && !databaseGiven)
+            token.database = defaults.database;
         if (words.isEmpty())
             return mistake(QStringLiteral("token needs create, list, rotate or revoke"), command);
         const QString action = words.takeFirst();

@@ -46,12 +46,23 @@ struct Mistake {
 
 using Command = std::variant<Serve, Token, SaltSecret, Help, Mistake>;
 
-// `arguments` without the program's name; the defaults fill in a missing --data and
-// --runtime-dir.
-Command parse(const QStringList &arguments, const QString &defaultDataFolder,
-              const QString &defaultRuntimeFolder = {});
+// What a command uses when its options do not say: the folders, and a database with its salt
+// secret, which a system service takes from its settings file through the environment.
+struct Defaults {
+    QString dataFolder;
+    QString runtimeFolder;
+    QString database;    // when set, used instead of the data folder unless --data is given
+    QString saltSecret;
+};
 
-// $XDG_DATA_HOME/orvela-server, or ~/.local/share/orvela-server.
+// `arguments` without the program's name.
+Command parse(const QStringList &arguments, const Defaults &defaults);
+
+// From the environment: $ORVELA_SERVER_DATA, else $XDG_DATA_HOME/orvela-server or
+// ~/.local/share/orvela-server; the runtime folder below; $ORVELA_SERVER_DATABASE and
+// $ORVELA_SERVER_SALT_SECRET.
+Defaults defaultsFromEnvironment();
+
 QString defaultDataFolder();
 // $RUNTIME_DIRECTORY (systemd's RuntimeDirectory=), or $XDG_RUNTIME_DIR, or none: folders on a
 // tmpfs that is cleared at boot. Never the data folder, never /tmp.

@@ -49,11 +49,20 @@ QString dataFolder(const QHash<QString, QString> &values)
     return folder.isEmpty() ? defaultDataFolder : folder;
 }
 
-std::optional<QStringList> onServiceData(const QStringList &arguments, const QString &folder)
+QStringList storageOptions(const QHash<QString, QString> &values)
 {
-    if (arguments.value(0) != u"token" || arguments.contains(QStringLiteral("--data")))
+    const QString database = values.value(databaseVariable);
+    if (!database.isEmpty())
+        return {QStringLiteral("--database"), database};
+    return {QStringLiteral("--data"), dataFolder(values)};
+}
+
+std::optional<QStringList> onServiceData(const QStringList &arguments, const QStringList &storage)
+{
+    if (arguments.value(0) != u"token" || arguments.contains(QStringLiteral("--data")) ||
+        arguments.contains(QStringLiteral("--database")))
         return std::nullopt;
-    return arguments + QStringList{QStringLiteral("--data"), folder};
+    return arguments + storage;
 }
 
 Adopted adoptServiceUser(const QStringList &arguments, const QString &file)
@@ -71,7 +80,7 @@ Adopted adoptServiceUser(const QStringList &arguments, const QString &file)
     if (!defaults.mistake.isEmpty())
         return failure(QStringLiteral("%1, %2").arg(file, defaults.mistake));
     const QString folder = dataFolder(defaults.values);
-    if (!QDir::isAbsolutePath(folder))
+    if (defaults.values.value(databaseVariable).isEmpty() && !QDir::isAbsolutePath(folder))
         return failure(
             QStringLiteral("%1 in %2 must be an absolute folder, not '%3'").arg(dataVariable, file, folder));
 
@@ -85,7 +94,7 @@ Adopted adoptServiceUser(const QStringList &arguments, const QString &file)
     if (initgroups(userName, gid) != 0 || setgid(gid) != 0 || setuid(uid) != 0)
         return failure(QStringLiteral("cannot become the user %1: %2")
                            .arg(QLatin1String(userName), QString::fromLocal8Bit(std::strerror(errno))));
-    return {*onServiceData(arguments, folder), {}};
+    return {*onServiceData(arguments, storageOptions(defaults.values)), {}};
 }
 
 }  // namespace SystemService

@@ -250,8 +250,7 @@ int main(int argc, char **argv)
         print(stderr, adopted.error);
         return 1;
     }
-    const auto command = CommandLine::parse(adopted.arguments, CommandLine::defaultDataFolder(),
-                                            CommandLine::defaultRuntimeFolder());
+    const auto command = CommandLine::parse(adopted.arguments, CommandLine::defaultsFromEnvironment());
     if (const auto *help = std::get_if<CommandLine::Help>(&command)) {
         print(stdout, help->text);
         return 0;

@@ -10,7 +10,7 @@ namespace {
 
 CommandLine::Command parsed(const QStringList &arguments)
 {
-    return CommandLine::parse(arguments, QStringLiteral("/default"), QStringLiteral("/run/default"));
+    return CommandLine::parse(arguments, {QStringLiteral("/default"), QStringLiteral("/run/default")});
 }
 
 QString mistakeOf(const QStringList &arguments)
@@ -82,6 +82,16 @@ private slots:
         QCOMPARE(std::get<CommandLine::Token>(parsed({"token", "list", "--database", "dbname=stats"})).database,
                  QStringLiteral("dbname=stats"));
         QCOMPARE(std::get<CommandLine::SaltSecret>(parsed({"salt-secret", "create", "/k"})).file, QStringLiteral("/k"));
+        // A service's settings may name a database and its salt secret; options still win.
+        const CommandLine::Defaults service{"/default", "/run/default", "postgresql:///stats", "/var/lib/o/salt"};
+        const auto fromSettings = std::get<CommandLine::Serve>(CommandLine::parse({"serve"}, service));
+        QCOMPARE(fromSettings.database, QStringLiteral("postgresql:///stats"));
+        QCOMPARE(fromSettings.saltSecret, QStringLiteral("/var/lib/o/salt"));
+        QCOMPARE(std::get<CommandLine::Serve>(CommandLine::parse({"serve", "--data", "/d"}, service)).database, QString());
+        QCOMPARE(std::get<CommandLine::Token>(CommandLine::parse({"token", "list"}, service)).database,
+                 QStringLiteral("postgresql:///stats"));
+        QCOMPARE(std::get<CommandLine::Token>(CommandLine::parse({"token", "list", "--data", "/d"}, service)).database,
+                 QString());
         const auto rotate = std::get<CommandLine::Token>(parsed({"token", "rotate", "ABCD12"}));
         QCOMPARE(rotate.action, CommandLine::Token::Action::rotate);
         QCOMPARE(rotate.prefix, QStringLiteral("abcd12"));

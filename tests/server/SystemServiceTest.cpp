@@ -21,6 +21,8 @@ private slots:
             << packaged.readAll()
             << Values{{"ORVELA_SERVER_LISTEN", "127.0.0.1:8787"},
                       {"ORVELA_SERVER_DATA", "/var/lib/orvela-server"},
+                      {"ORVELA_SERVER_DATABASE", ""},
+                      {"ORVELA_SERVER_SALT_SECRET", ""},
                       {"ORVELA_SERVER_OPTIONS", ""}};
         QTest::newRow("spaces and quotes around values")
             << QByteArray("  A = /srv/data  \nB=\"--trust-proxy --geoip /x.mmdb\"\nC=it's\nD='a \"b\"'\r\n")
@@ -64,11 +66,18 @@ private slots:
         QCOMPARE(SystemService::dataFolder({}), QStringLiteral("/var/lib/orvela-server"));
         QCOMPARE(SystemService::dataFolder({{"ORVELA_SERVER_DATA", ""}}), QStringLiteral("/var/lib/orvela-server"));
         QCOMPARE(SystemService::dataFolder({{"ORVELA_SERVER_DATA", "/srv/o"}}), QStringLiteral("/srv/o"));
-        QCOMPARE(onServiceData({"token", "revoke", "abcd"}, "/srv/o"),
+        const QStringList folder = SystemService::storageOptions({{"ORVELA_SERVER_DATA", "/srv/o"}});
+        QCOMPARE(onServiceData({"token", "revoke", "abcd"}, folder),
                  QStringList({"token", "revoke", "abcd", "--data", "/srv/o"}));
-        QCOMPARE(onServiceData({"token", "list", "--data", "/mine"}, "/srv/o"), std::nullopt);
-        QCOMPARE(onServiceData({"serve"}, "/srv/o"), std::nullopt);
-        QCOMPARE(onServiceData({}, "/srv/o"), std::nullopt);
+        // A database in the settings wins over the data folder, as it does for the service.
+        const QStringList database = SystemService::storageOptions(
+            {{"ORVELA_SERVER_DATA", "/srv/o"}, {"ORVELA_SERVER_DATABASE", "postgresql:///orvela"}});
+        QCOMPARE(onServiceData({"token", "list"}, database),
+                 QStringList({"token", "list", "--database", "postgresql:///orvela"}));
+        QCOMPARE(onServiceData({"token", "list", "--data", "/mine"}, folder), std::nullopt);
+        QCOMPARE(onServiceData({"token", "list", "--database", "postgresql:///mine"}, folder), std::nullopt);
+        QCOMPARE(onServiceData({"serve"}, folder), std::nullopt);
+        QCOMPARE(onServiceData({}, folder), std::nullopt);
     }
 };
 
