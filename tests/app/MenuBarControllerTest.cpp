@@ -248,6 +248,9 @@ private slots:
         saveEnvironmentSyncToken(*store);
         QVERIFY(!qEnvironmentVariableIsSet(AppDelegate::syncTokenVariable));
         QCOMPARE(fixture.keychain->token, QStringLiteral("secret-token"));
+        // End the account load the saved token started, as a real transfer would.
+        for (int index = 0; index < fixture.cloud->calls.size(); ++index)
+            fixture.cloud->fail(index, CloudSyncError::offline);
     }
 };
 
