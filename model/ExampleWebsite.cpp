@@ -15,7 +15,7 @@ constexpr std::array<int, 24> baseByHour{2, 1, 1, 0, 1, 3, 6, 11, 18, 24, 29, 27
 
 QDateTime localTime(Instant instant)
 {
-    return QDateTime::fromMSecsSinceEpoch(qint64(std::floor(instant.unixSeconds() * 1000.0)), Qt::LocalTime);
+    return instant.toDateTime().toLocalTime();
 }
 
 struct RecentRow {

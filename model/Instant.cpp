@@ -1,6 +1,7 @@
 #include "Instant.h"
 
 #include <QRegularExpression>
+#include <algorithm>
 #include <cmath>
 
 Instant Instant::now()
@@ -13,9 +14,22 @@ Instant Instant::fromDateTime(const QDateTime &dateTime)
     return fromUnixSeconds(dateTime.toMSecsSinceEpoch() / 1000.0);
 }
 
+namespace {
+
+// Converting a double outside qint64's range to qint64 is undefined: clamp first. NaN, which
+// no document can hold, takes the earliest end.
+double clampedUnixSeconds(double seconds)
+{
+    if (!(seconds >= Instant::earliestUnixSeconds))
+        return Instant::earliestUnixSeconds;
+    return std::min(seconds, Instant::latestUnixSeconds);
+}
+
+}  // namespace
+
 QDateTime Instant::toDateTime() const
 {
-    return QDateTime::fromMSecsSinceEpoch(qint64(std::floor(unixSeconds() * 1000.0)), Qt::UTC);
+    return QDateTime::fromMSecsSinceEpoch(qint64(std::floor(clampedUnixSeconds(unixSeconds()) * 1000.0)), Qt::UTC);
 }
 
 std::optional<Instant> Instant::fromIso8601(const QString &text)
@@ -40,11 +54,15 @@ std::optional<Instant> Instant::fromIso8601(const QString &text)
         offsetSeconds = (hours * 3600 + minutes * 60) * (zone.startsWith(u'-') ? -1 : 1);
     }
     const QDateTime utc(date, time, Qt::UTC);
-    return fromUnixSeconds(double(utc.toSecsSinceEpoch() - offsetSeconds));
+    const double seconds = double(utc.toSecsSinceEpoch() - offsetSeconds);
+    // "0001-01-01T00:00:00+01:00" is in year 0, which no wire date can name.
+    if (seconds < earliestUnixSeconds || seconds > latestUnixSeconds)
+        return std::nullopt;
+    return fromUnixSeconds(seconds);
 }
 
 QString Instant::toIso8601() const
 {
-    const auto seconds = qint64(std::floor(unixSeconds()));
+    const auto seconds = qint64(std::floor(clampedUnixSeconds(unixSeconds())));
     return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC).toString(Qt::ISODate);
 }

@@ -1,13 +1,12 @@
 #pragma once
 
-#include <QByteArray>
+#include "FaviconRules.h"
+
 #include <QCoroTask>
 #include <QImage>
-#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
-#include <QUrl>
 #include <chrono>
 #include <optional>
 #include <stop_token>
@@ -17,24 +16,7 @@ class QNetworkAccessManager;
 // Finding a website's icon: its home page's declared icons first, then the usual paths.
 namespace Favicon {
 
-inline constexpr qint64 pageByteLimit = 200'000;
-inline constexpr qint64 smallestIconBytes = 33;
-inline constexpr qint64 largestIconBytes = 999'999;
 inline constexpr std::chrono::seconds requestTimeout{8};
-
-// https://host[:port] of what the user typed as a domain; no value when no host is left.
-std::optional<QUrl> origin(const QString &domain);
-
-// The icons the page's <link> elements declare: plain icons before touch icons, each in
-// document order, resolved against the origin. The page is decoded leniently, so a character
-// cut at the size limit or a page in another encoding still yields the links it holds.
-QList<QUrl> declaredIcons(const QByteArray &page, const QUrl &origin);
-
-// What to download, in order and without repeats: the declared icons, then the usual paths.
-QList<QUrl> candidates(const QList<QUrl> &declared, const QUrl &origin);
-
-// The image a downloaded body holds, when it is one worth showing.
-std::optional<QImage> usableImage(const QByteArray &body);
 
 // Reads the home page, then downloads the candidates one at a time until one is usable.
 // Every failure ends in no image; a requested stop throws TaskCancelled.

@@ -11,6 +11,9 @@
 #include "TrackingSnippet.h"
 #include "VisitText.h"
 
+#include <cmath>
+#include <limits>
+
 QString TextRules::missingValue() const
 {
     return QString(missingValueDash);
@@ -61,14 +64,29 @@ double TextRules::chartScaleMaximum(const QVariantList &hours) const
     return double(::chartScaleMaximum(QmlValues::hoursFrom(hours)));
 }
 
+namespace {
+
+// QML hands counts over as doubles. One beyond qint64's range (only a broken reply holds such
+// a count) is taken as the nearest end: converting it as it is would be undefined.
+qint64 countFrom(double value)
+{
+    if (std::isnan(value))
+        return 0;
+    if (value >= 0x1p63)
+        return std::numeric_limits<qint64>::max();
+    return value < -0x1p63 ? std::numeric_limits<qint64>::min() : qint64(value);
+}
+
+}  // namespace
+
 double TextRules::chartBarHeight(double visitors, double scaleMaximum) const
 {
-    return ::chartBarHeight(qint64(visitors), qint64(scaleMaximum));
+    return ::chartBarHeight(countFrom(visitors), countFrom(scaleMaximum));
 }
 
 QString TextRules::hourReadout(double start, double visitors) const
 {
-    return ::hourReadout(HourlyVisitorCount{Instant{start}, qint64(visitors)});
+    return ::hourReadout(HourlyVisitorCount{Instant{start}, countFrom(visitors)});
 }
 
 QVariantList TextRules::shownCountries(const QVariantList &countries) const

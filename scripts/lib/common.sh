@@ -10,10 +10,12 @@ BUILD_PACKAGES=(
   qml6-module-qttest libcpp-httplib-dev
   libsqlite3-dev libmaxminddb-dev libboost1.81-dev libpq-dev
 )
-TEST_PACKAGES=(xvfb trayer xdotool imagemagick x11-utils dbus-x11 gnome-keyring fonts-noto-color-emoji chromium postgresql)
+TEST_PACKAGES=(xvfb trayer xdotool imagemagick x11-utils dbus-x11 gnome-keyring fonts-noto-color-emoji chromium postgresql iproute2)
 # Only scripts/package needs these: Debian's packaging tools, the checkers its --check runs on
 # the packages, and systemd for systemd-sysusers and systemd-analyze.
 PACKAGE_PACKAGES=(debhelper dpkg-dev lintian appstream desktop-file-utils systemd curl)
+# Only scripts/fuzz (and so .ci/run) needs these: libFuzzer comes with clang.
+FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # Only scripts/measure-server needs these.
 MEASURE_PACKAGES=(wrk sqlite3)
 
@@ -44,8 +46,23 @@ install_node() {
   install_packages nodejs npm
 }
 
+# build_orvela [CMAKE_OPTION...]: configures BUILD_DIR with the options given, and builds it.
 build_orvela() {
   install_node
-  cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
   cmake --build "$BUILD_DIR" -j2
+}
+
+# hermetic COMMAND...: runs COMMAND where only loopback exists, so nothing it starts can reach
+# the network (or leak a DNS query). That needs root (CI runs as root); anyone else runs COMMAND
+# as it is, and so does ORVELA_HERMETIC=0.
+hermetic() {
+  if [ "${ORVELA_HERMETIC:-1}" = 0 ] || [ "$(id -u)" -ne 0 ]; then
+    "$@"
+  elif command -v ip >/dev/null && unshare -n true 2>/dev/null; then
+    unshare -n sh -c 'ip link set lo up && exec "$@"' sh "$@"
+  else
+    echo "No network namespace can be made here (unshare -n, ip): the tests run with the network." >&2
+    "$@"
+  fi
 }

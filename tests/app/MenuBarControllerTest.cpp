@@ -129,6 +129,39 @@ private slots:
         QCOMPARE(controller.title(), QStringLiteral(" \u2014"));
     }
 
+    void theIconIsRedrawnOnlyWhenItsFigureChanges_data()
+    {
+        QTest::addColumn<qint64>("live");
+        QTest::addColumn<qint64>("newLive");
+        QTest::addColumn<bool>("showToday");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<bool>("redrawn");
+        QTest::newRow("1.2k stays 1.2k") << qint64(1234) << qint64(1250) << false << " 1,250" << false;
+        QTest::newRow("1.2k becomes 1.3k") << qint64(1234) << qint64(1334) << false << " 1,334" << true;
+        QTest::newRow("another metric, the same figure") << qint64(56) << qint64(56) << true << " 56" << false;
+        QTest::newRow("another metric, another figure") << qint64(57) << qint64(57) << true << " 56" << true;
+    }
+
+    void theIconIsRedrawnOnlyWhenItsFigureChanges()
+    {
+        QFETCH(qint64, live);
+        QFETCH(qint64, newLive);
+        QFETCH(bool, showToday);
+        QFETCH(QString, title);
+        QFETCH(bool, redrawn);
+        Shell shell(true, figures(live, 56));
+        const qint64 before = shell.controller->trayIcon().icon().cacheKey();
+        if (newLive != live) {
+            shell.store->refreshNow();
+            shell.provider->succeed(0, figures(newLive, 56));
+        }
+        if (showToday)
+            shell.store->setMenuBarMetric(MenuBarMetric::today);
+        settle();
+        QCOMPARE(shell.controller->title(), title);
+        QCOMPARE(shell.controller->trayIcon().icon().cacheKey() != before, redrawn);
+    }
+
     // The tray end-to-end test clicks the real icon; here, what X cannot easily show.
     void clicksAndKeysOpenAndCloseThePanel()
     {
@@ -293,6 +326,9 @@ private slots:
         fixture.keychain->failing = false;
         QCOMPARE(fixture.keychain->token, storedToken);
         QCOMPARE(store->baseURL(), usedAddress.isEmpty() ? before : QUrl(usedAddress));
+        // End the account loads the saved token started, as a real transfer would.
+        for (int index = 0; index < fixture.cloud->calls.size(); ++index)
+            fixture.cloud->fail(index, CloudSyncError::offline);
     }
 };
 

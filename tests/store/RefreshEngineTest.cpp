@@ -22,30 +22,39 @@ class RefreshEngineTest : public QObject, StoreFixture
 private slots:
     void init() { reset(); }
 
+    void supersededResultsAreNeverStored_data()
+    {
+        QTest::addColumn<QString>("replacedBy");
+        QTest::addColumn<bool>("fails");
+        for (const char *by : {"refresh", "selection", "removal"}) {
+            QTest::addRow("%s, late success", by) << QString::fromLatin1(by) << false;
+            QTest::addRow("%s, late failure", by) << QString::fromLatin1(by) << true;
+        }
+    }
+
     void supersededResultsAreNeverStored()
     {
+        QFETCH(QString, replacedBy);
+        QFETCH(bool, fails);
         auto store = start();
-        // Selection changed while A's refresh was running, whose answer was on its way.
         store->refreshNow();
-        provider->fetches[0].call->ignoresStop = true;
-        store->selectWebsite(b.id);
+        provider->fetches[0].call->ignoresStop = true;  // its answer is already on its way
+        if (replacedBy == u"refresh")
+            store->refreshNow();
+        else if (replacedBy == u"selection")
+            store->selectWebsite(b.id);
+        else
+            store->removeWebsite(b.id);  // A stays selected and is fetched again
         QVERIFY(provider->fetches[0].call->stopped);
-        succeed(0, 7);
-        QVERIFY(!store->snapshots().contains(a.id));
-        QVERIFY(store->isRefreshing());  // B's refresh still owns the flag
-        succeed(1, 8);
-        QCOMPARE(store->snapshots().value(b.id).liveVisitors, 8);
-        QVERIFY(!store->isRefreshing());
+        QCOMPARE(provider->fetches.size(), 2);
 
-        // A second refresh replaces the first; a late answer to the first is dropped.
-        store->refreshNow();
-        provider->fetches[2].call->ignoresStop = true;
-        store->refreshNow();
-        succeed(2, 99);
-        QCOMPARE(store->snapshots().value(b.id).liveVisitors, 8);
-        QVERIFY(store->isRefreshing());
-        succeed(3, 9);
-        QCOMPARE(store->snapshots().value(b.id).liveVisitors, 9);
+        fails ? provider->fail(0, AnalyticsFailure::unavailable) : succeed(0, 7);
+        QVERIFY(store->snapshots().isEmpty());
+        QVERIFY(store->errors().isEmpty());
+        QVERIFY(store->isRefreshing());  // the newer refresh still owns the flag
+        succeed(1, 8);
+        QCOMPARE(store->selectedSnapshot()->liveVisitors, 8);
+        QVERIFY(!store->isRefreshing());
     }
 
     void credentialsAreReadOnlyWhenTheProviderDeclaresFields()
@@ -67,20 +76,81 @@ private slots:
         QCOMPARE(provider->fetches.last().credentials.values.value("key"), QStringLiteral("v"));
     }
 
-    void backOffHoldsOnlyTheRateLimitedWebsite()
+    void backOff_data()
     {
+        QTest::addColumn<AnalyticsFailure>("failure");
+        QTest::addColumn<double>("after");
+        QTest::addColumn<QString>("meanwhile");
+        QTest::addColumn<bool>("fetchedAgain");
+        const auto limited = AnalyticsFailure::rateLimited;
+        QTest::newRow("within the period") << limited << 29.0 << "" << false;
+        QTest::newRow("the period is over") << limited << 30.0 << "" << true;
+        // The back-off date is shared, but only a rate-limited website is held back.
+        QTest::newRow("another website fetched meanwhile") << limited << 29.0 << "B runs" << false;
+        QTest::newRow("another website's success ends it") << limited << 29.0 << "B succeeds" << true;
+        QTest::newRow("other failures never hold") << AnalyticsFailure::unavailable << 0.0 << "" << true;
+    }
+
+    void backOff()
+    {
+        QFETCH(AnalyticsFailure, failure);
+        QFETCH(double, after);
+        QFETCH(QString, meanwhile);
+        QFETCH(bool, fetchedAgain);
         auto store = start();
         store->refreshNow();
-        provider->fail(0, AnalyticsFailure::rateLimited);
-        clock->advance(29);  // held back for one period
-        store->refreshNow();
-        QCOMPARE(provider->fetches.size(), 1);
+        provider->fail(0, failure);
+        clock->advance(after);
+        int fetches = 1;
+        if (!meanwhile.isEmpty()) {
+            store->selectWebsite(b.id);
+            QCOMPARE(provider->fetches.size(), ++fetches);
+            if (meanwhile == u"B succeeds")
+                succeed(1);
+            store->selectWebsite(a.id);
+        } else {
+            store->refreshNow();
+        }
+        QCOMPARE(provider->fetches.size(), fetches + int(fetchedAgain));
+        if (fetchedAgain)
+            QCOMPARE(provider->fetches.last().website, a);
+    }
 
-        store->selectWebsite(b.id);  // B's failure is not rateLimited, so B is not held back
-        QCOMPARE(provider->fetches.size(), 2);
-        succeed(1);
-        store->selectWebsite(a.id);
-        QCOMPARE(provider->fetches.size(), 3);  // a success cleared the back-off
+    void refreshIfStale_data()
+    {
+        QTest::addColumn<bool>("fetched");
+        QTest::addColumn<std::optional<AnalyticsFailure>>("thenFailed");
+        QTest::addColumn<double>("age");
+        QTest::addColumn<bool>("refreshes");
+        const std::optional<AnalyticsFailure> none;
+        QTest::newRow("never fetched") << false << none << 0.0 << true;
+        QTest::newRow("fresh") << true << none << 29.0 << false;
+        QTest::newRow("one period old") << true << none << 30.0 << true;
+        QTest::newRow("fresh, but the last fetch failed") << true << std::optional(AnalyticsFailure::unavailable) << 0.0 << true;
+        QTest::newRow("rate limited") << true << std::optional(AnalyticsFailure::rateLimited) << 0.0 << false;
+    }
+
+    void refreshIfStale()
+    {
+        QFETCH(bool, fetched);
+        QFETCH(std::optional<AnalyticsFailure>, thenFailed);
+        QFETCH(double, age);
+        QFETCH(bool, refreshes);
+        auto store = start();
+        if (fetched) {
+            store->refreshNow();
+            succeed(0);
+        }
+        if (thenFailed) {
+            store->refreshNow();
+            provider->fail(1, *thenFailed);
+        }
+        clock->advance(age);
+        const auto before = provider->fetches.size();
+        store->refreshIfStale();
+        QCOMPARE(provider->fetches.size(), before + int(refreshes));
+        store->refreshIfStale();  // never a second one while one runs
+        QCOMPARE(provider->fetches.size(), before + int(refreshes));
     }
 
     void connectivity()
@@ -111,6 +181,7 @@ private slots:
         QCOMPARE(provider->fetches[1].website, example);
         provider->fail(1, AnalyticsFailure::unavailable);
         QCOMPARE(store->selectedError(), AnalyticsFailure::offline);
+        cloud->fail(0, CloudSyncError::offline);  // ends the account load, as a real transfer would
     }
 
     // A service on this machine answers whatever the rest of the network does.
@@ -147,6 +218,7 @@ private slots:
     {
         provider->minimum = 45;  // the provider's minimum wins over the 30 s interval
         auto store = start(true);
+        store->link().cancel();  // whether this machine has a network link is not this test's business
         QCOMPARE(provider->fetches.size(), 1);  // start-up refreshes the selection at once
         clock->advance(44);
         QCOMPARE(provider->fetches.size(), 1);

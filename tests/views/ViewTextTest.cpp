@@ -7,6 +7,7 @@
 #include "IcuLocale.h"
 #include "NumberText.h"
 #include "SettingsText.h"
+#include "TextRules.h"
 #include "TrackingSnippet.h"
 #include "VisitText.h"
 
@@ -103,6 +104,8 @@ private slots:
         QCOMPARE(chartScaleMaximum({{hour.start, 0}, {hour.start, 0}}), 1);
         QCOMPARE(chartBarHeight(1, 1000), 1.0);
         QCOMPARE(chartBarHeight(7, 0), 80.0);
+        // The pages hand counts over as doubles: one beyond qint64 (a broken reply's) is the largest.
+        QCOMPARE(TextRules().chartBarHeight(9.3e18, 1e18), 80.0);
     }
 
     void settingsAndEditor()
