@@ -4,7 +4,7 @@
 #include "BaseURL.h"
 #include "KeychainStore.h"
 #include "OrvelaAnalyticsProvider.h"
-#include "ViewRegistration.h"
+#include "ViewEngine.h"
 
 #include <QSettings>
 #include <cstdio>
@@ -93,7 +93,7 @@ AppDelegate::~AppDelegate()
 void AppDelegate::applicationDidFinishLaunching()
 {
     m_menuBar = std::make_unique<MenuBarController>(
-        *m_store, [this](QQmlEngine &engine) { registerViewTypes(engine, *m_store); });
+        *m_store, [this](QQmlEngine &engine) { prepareViewEngine(engine, *m_store); });
     m_menuBar->install();
 
     // The address was the process's from the start; only the token is left to apply.

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QQmlEngine>
 #include <QString>
 #include <QUrl>
 #include <chrono>
@@ -47,6 +48,7 @@ QCoro::Task<std::optional<QImage>> fetch(QNetworkAccessManager &manager, QString
 class FaviconLoader : public QObject
 {
     Q_OBJECT
+    QML_ELEMENT
     Q_PROPERTY(QString domain READ domain WRITE setDomain NOTIFY domainChanged)
     Q_PROPERTY(QImage image READ image NOTIFY imageChanged)
     Q_PROPERTY(bool hasImage READ hasImage NOTIFY imageChanged)

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <QImage>
+#include <QQmlEngine>
 #include <QQuickPaintedItem>
 
 // Paints an image stretched over the item, smoothly, inside rounded corners.
 class ImageItem : public QQuickPaintedItem
 {
     Q_OBJECT
+    QML_ELEMENT
     Q_PROPERTY(QImage image READ image WRITE setImage NOTIFY imageChanged)
     Q_PROPERTY(qreal radius READ radius WRITE setRadius NOTIFY radiusChanged)
 

@@ -4,6 +4,7 @@
 #include "AppStore.h"
 #include "BaseURL.h"
 #include "QmlValues.h"
+#include "ViewEngine.h"
 
 #include <stdexcept>
 
@@ -46,6 +47,14 @@ StoreBridge::StoreBridge(AppStore &store, QObject *parent)
     connect(&store, &AppStore::isCloudSyncingChanged, this, &StoreBridge::isCloudSyncingChanged);
     connect(&store, &AppStore::secretStoreReachChanged, this, &StoreBridge::tokenUnavailableReasonChanged);
     sync();
+}
+
+StoreBridge *StoreBridge::create(QQmlEngine *engine, QJSEngine *)
+{
+    AppStore *store = preparedStore(engine);
+    if (!store)
+        qFatal("the QML engine was not prepared with a store (prepareViewEngine)");
+    return new StoreBridge(*store);
 }
 
 void StoreBridge::sync()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QQmlEngine>
 #include <QPointer>
 #include <QStringList>
 #include <QVariant>
@@ -18,6 +19,8 @@ struct Website;
 class StoreBridge : public QObject
 {
     Q_OBJECT
+    QML_NAMED_ELEMENT(Store)
+    QML_SINGLETON
     Q_PROPERTY(QVariantList websites READ websites NOTIFY websitesChanged)
     Q_PROPERTY(QString selectedWebsiteID READ selectedWebsiteID NOTIFY selectedWebsiteIDChanged)
     Q_PROPERTY(QVariant selectedWebsite READ selectedWebsite NOTIFY selectedWebsiteChanged)
@@ -49,6 +52,8 @@ class StoreBridge : public QObject
 
 public:
     explicit StoreBridge(AppStore &store, QObject *parent = nullptr);
+    // The engine's own, over the store prepareViewEngine gave it.
+    static StoreBridge *create(QQmlEngine *engine, QJSEngine *);
 
     QVariantList websites() const { return m_websites; }
     QString selectedWebsiteID() const { return m_selectedWebsiteID; }

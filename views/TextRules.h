@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QQmlEngine>
 #include <QString>
 #include <QVariant>
 #include <QVariantList>
@@ -11,6 +12,8 @@
 class TextRules : public QObject
 {
     Q_OBJECT
+    QML_ELEMENT
+    QML_SINGLETON
     Q_PROPERTY(QString missingValue READ missingValue CONSTANT)
     Q_PROPERTY(QString snippetReminder READ snippetReminder CONSTANT)
     Q_PROPERTY(QString credentialsUnreadableMessage READ credentialsUnreadableMessage CONSTANT)
