@@ -31,7 +31,10 @@ QVariantList choices(const auto &cases, auto raw, auto title)
 
 StoreBridge::StoreBridge(AppStore &store, QObject *parent)
     : QObject(parent),
-      m_store(store)
+      m_store(store),
+      m_websites(this),
+      m_selectedCountries(this),
+      m_selectedVisitors(this)
 {
     for (auto changed : {&AppStore::websitesChanged, &AppStore::selectedWebsiteIDChanged, &AppStore::snapshotsChanged,
                          &AppStore::errorsChanged})
@@ -59,10 +62,8 @@ StoreBridge *StoreBridge::create(QQmlEngine *engine, QJSEngine *)
 
 void StoreBridge::sync()
 {
-    QVariantList websites;
     QStringList trackingInstalled;
     for (const Website &website : m_store.websites()) {
-        websites.append(QmlValues::website(website));
         if (m_store.isTrackingInstalled(website.id))
             trackingInstalled.append(QmlValues::idText(website.id));
     }
@@ -71,13 +72,15 @@ void StoreBridge::sync()
     const std::optional<AnalyticsSnapshot> snapshot = m_store.selectedSnapshot();
     const std::optional<AnalyticsFailure> failure = m_store.selectedError();
 
-    assign(this, m_websites, websites, &StoreBridge::websitesChanged);
+    m_websites.setWebsites(m_store.websites());
     assign(this, m_selectedWebsiteID, selectedID ? QmlValues::idText(*selectedID) : QString(),
            &StoreBridge::selectedWebsiteIDChanged);
     assign(this, m_selectedWebsite, selected ? QVariant(QmlValues::website(*selected)) : QVariant(),
            &StoreBridge::selectedWebsiteChanged);
     assign(this, m_selectedSnapshot, snapshot ? QVariant(QmlValues::snapshot(*snapshot)) : QVariant(),
            &StoreBridge::selectedSnapshotChanged);
+    m_selectedCountries.setCountries(snapshot ? snapshot->countries : QList<CountryVisitors>());
+    m_selectedVisitors.setVisitors(snapshot ? snapshot->recentVisitors : QList<RecentVisitor>());
     const QString message = failure ? AnalyticsFailures::message(*failure) : QString();
     if (failure.has_value() != m_hasSelectedError || message != m_selectedErrorMessage) {
         m_hasSelectedError = failure.has_value();

@@ -1,8 +1,12 @@
 #pragma once
 
+#include "CountryListModel.h"
+#include "VisitorListModel.h"
+#include "WebsiteListModel.h"
+
 #include <QObject>
-#include <QQmlEngine>
 #include <QPointer>
+#include <QQmlEngine>
 #include <QStringList>
 #include <QVariant>
 #include <QVariantList>
@@ -21,7 +25,10 @@ class StoreBridge : public QObject
     Q_OBJECT
     QML_NAMED_ELEMENT(Store)
     QML_SINGLETON
-    Q_PROPERTY(QVariantList websites READ websites NOTIFY websitesChanged)
+    // The lists the pages show, each kept up to date in place.
+    Q_PROPERTY(WebsiteListModel *websites READ websites CONSTANT)
+    Q_PROPERTY(CountryListModel *selectedCountries READ selectedCountries CONSTANT)
+    Q_PROPERTY(VisitorListModel *selectedVisitors READ selectedVisitors CONSTANT)
     Q_PROPERTY(QString selectedWebsiteID READ selectedWebsiteID NOTIFY selectedWebsiteIDChanged)
     Q_PROPERTY(QVariant selectedWebsite READ selectedWebsite NOTIFY selectedWebsiteChanged)
     Q_PROPERTY(QVariant selectedSnapshot READ selectedSnapshot NOTIFY selectedSnapshotChanged)
@@ -55,7 +62,9 @@ public:
     // The engine's own, over the store prepareViewEngine gave it.
     static StoreBridge *create(QQmlEngine *engine, QJSEngine *);
 
-    QVariantList websites() const { return m_websites; }
+    WebsiteListModel *websites() { return &m_websites; }
+    CountryListModel *selectedCountries() { return &m_selectedCountries; }
+    VisitorListModel *selectedVisitors() { return &m_selectedVisitors; }
     QString selectedWebsiteID() const { return m_selectedWebsiteID; }
     QVariant selectedWebsite() const { return m_selectedWebsite; }
     QVariant selectedSnapshot() const { return m_selectedSnapshot; }
@@ -105,7 +114,6 @@ public:
     Q_INVOKABLE QString disconnectAccount();
 
 signals:
-    void websitesChanged();
     void selectedWebsiteIDChanged();
     void selectedWebsiteChanged();
     void selectedSnapshotChanged();
@@ -130,7 +138,9 @@ private:
                               ProviderCredentials credentials, int ticket);
 
     AppStore &m_store;
-    QVariantList m_websites;
+    WebsiteListModel m_websites;
+    CountryListModel m_selectedCountries;
+    VisitorListModel m_selectedVisitors;
     QString m_selectedWebsiteID;
     QVariant m_selectedWebsite;
     QVariant m_selectedSnapshot;

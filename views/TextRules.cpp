@@ -2,14 +2,12 @@
 
 #include "BaseURL.h"
 #include "ChartText.h"
-#include "CountryNames.h"
 #include "DateText.h"
 #include "EditorRules.h"
 #include "NumberText.h"
 #include "QmlValues.h"
 #include "SettingsText.h"
 #include "TrackingSnippet.h"
-#include "VisitText.h"
 
 QString TextRules::missingValue() const
 {
@@ -69,28 +67,6 @@ double TextRules::chartBarHeight(double visitors, double scaleMaximum) const
 QString TextRules::hourReadout(double start, double visitors) const
 {
     return ::hourReadout(HourlyVisitorCount{Instant{start}, qint64(visitors)});
-}
-
-QVariantList TextRules::shownCountries(const QVariantList &countries) const
-{
-    QVariantList rows;
-    for (const CountryVisitors &country : ::shownCountries(QmlValues::countriesFrom(countries)))
-        rows.append(QVariantMap{{QStringLiteral("code"), country.code},
-                                {QStringLiteral("label"), countryLabel(country.code)},
-                                {QStringLiteral("visitors"), countText(country.visitors)}});
-    return rows;
-}
-
-QVariantList TextRules::shownVisitors(const QVariantList &visitors) const
-{
-    QVariantList rows;
-    for (const RecentVisitor &visitor : ::shownVisitors(QmlValues::visitorsFrom(visitors)))
-        rows.append(QVariantMap{{QStringLiteral("id"), visitor.id},
-                                {QStringLiteral("name"), countryName(visitor.country)},
-                                {QStringLiteral("duration"), visitDuration(visitor.seconds)},
-                                {QStringLiteral("summary"), visitSummary(visitor.referrer, visitor.pages)},
-                                {QStringLiteral("clicked"), clickedText(visitor.clicks)}});
-    return rows;
 }
 
 QString TextRules::websiteRowTitle(const QString &displayName, const QString &domain) const

@@ -40,11 +40,6 @@ public:
     Q_INVOKABLE double chartBarHeight(double visitors, double scaleMaximum) const;
     Q_INVOKABLE QString hourReadout(double start, double visitors) const;
 
-    // [{code, label, visitors}] of the countries shown, visitors as formatted text.
-    Q_INVOKABLE QVariantList shownCountries(const QVariantList &countries) const;
-    // [{id, name, duration, summary, clicked}] of the visitors shown.
-    Q_INVOKABLE QVariantList shownVisitors(const QVariantList &visitors) const;
-
     Q_INVOKABLE QString websiteRowTitle(const QString &displayName, const QString &domain) const;
     Q_INVOKABLE bool websiteRowShowsSubtitle(const QString &displayName, const QString &domain) const;
     Q_INVOKABLE QString refreshCaption(int chosenSeconds, double providerMinimumSeconds) const;

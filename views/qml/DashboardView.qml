@@ -194,7 +194,6 @@ PanelPage {
 
         RecentActivityView {
             objectName: "recentActivity"
-            snapshot: dashboard.snapshot
         }
     }
 

@@ -51,7 +51,7 @@ Rectangle {
                 return settingsPage
             if (root.page === "editor")
                 return editorPage
-            return Store.websites.length === 0 ? emptyPage : dashboardPage
+            return Store.websites.count === 0 ? emptyPage : dashboardPage
         }
     }
 
