@@ -3,11 +3,11 @@
 #include "AppStore.h"
 #include "BaseURL.h"
 #include "KeychainStore.h"
+#include "Logging.h"
 #include "OrvelaAnalyticsProvider.h"
 #include "ViewEngine.h"
 
 #include <QSettings>
-#include <cstdio>
 
 namespace {
 
@@ -53,7 +53,7 @@ void applyLaunchValues(AppStore &store, const LaunchValues &values)
     if (values.baseURL && !trimmedText(*values.baseURL).isEmpty()) {
         const auto resolution = resolveBaseURL(values.baseURL, std::nullopt);
         if (resolution.warning)
-            std::fprintf(stderr, "%s\n", qPrintable(*resolution.warning));
+            qCWarning(lcAddress).noquote() << *resolution.warning;
         else
             address = resolution.url;
     }

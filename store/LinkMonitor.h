@@ -17,7 +17,6 @@ public:
     void start();
     // Ends all reports for good.
     void cancel();
-    bool isRunning() const { return m_running; }
 
 private:
     void report();
