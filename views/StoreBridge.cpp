@@ -177,7 +177,7 @@ QString StoreBridge::tokenUnavailableReason() const
     return AccountText::tokenUnavailable(m_store.secretStoreReach());
 }
 
-QVariantMap StoreBridge::connectAccount(const QString &address, const QString &token)
+QVariant StoreBridge::connectAccount(const QString &address, const QString &token)
 {
     const QString serviceMessage = baseURLProblem(address).value_or(QString());
     const QString tokenMessage = trimmedText(token).isEmpty() ? AccountText::emptyToken : QString();
@@ -215,7 +215,7 @@ QVariant StoreBridge::website(const QString &websiteID) const
     return {};
 }
 
-QVariantMap StoreBridge::loadCredentials(const QString &websiteID) const
+QVariant StoreBridge::loadCredentials(const QString &websiteID) const
 {
     const std::optional<QUuid> id = QmlValues::idFrom(websiteID);
     QVariantMap values;
@@ -226,9 +226,9 @@ QVariantMap StoreBridge::loadCredentials(const QString &websiteID) const
                     values.insert(it.key(), it.value());
         }
     } catch (...) {
-        return {{QStringLiteral("readable"), false}, {QStringLiteral("values"), QVariantMap()}};
+        return QVariantMap{{QStringLiteral("readable"), false}, {QStringLiteral("values"), QVariantMap()}};
     }
-    return {{QStringLiteral("readable"), true}, {QStringLiteral("values"), values}};
+    return QVariantMap{{QStringLiteral("readable"), true}, {QStringLiteral("values"), values}};
 }
 
 void StoreBridge::selectWebsite(const QString &websiteID)

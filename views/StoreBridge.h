@@ -92,8 +92,9 @@ public:
     // The website with that id as a plain value, or null.
     Q_INVOKABLE QVariant website(const QString &websiteID) const;
     // {readable, values}: the stored credentials of a website ({} when none are stored);
-    // readable is false when the credential store failed.
-    Q_INVOKABLE QVariantMap loadCredentials(const QString &websiteID) const;
+    // readable is false when the credential store failed. These outcomes are plain JavaScript
+    // objects (variants): QML of Qt 6.4 has no typed record for them.
+    Q_INVOKABLE QVariant loadCredentials(const QString &websiteID) const;
 
     Q_INVOKABLE void selectWebsite(const QString &websiteID);
     Q_INVOKABLE void removeWebsite(const QString &websiteID);
@@ -109,7 +110,7 @@ public:
 
     // Keeps the token and uses the address from the next request on. {connected, serviceMessage,
     // tokenMessage}: a refused address or token says why under its field, and changes nothing.
-    Q_INVOKABLE QVariantMap connectAccount(const QString &address, const QString &token);
+    Q_INVOKABLE QVariant connectAccount(const QString &address, const QString &token);
     // Removes the stored token; the websites stay. A message when the keyring refused, else "".
     Q_INVOKABLE QString disconnectAccount();
 

@@ -101,7 +101,7 @@ QString TextRules::confirmTitle(bool isTesting, bool editing, bool usesConnectWo
     return EditorRules::confirmTitle(isTesting, editing, usesConnectWording);
 }
 
-QVariantMap TextRules::websiteFromInput(const QString &websiteID, const QString &displayName, const QString &domain,
+QVariant TextRules::websiteFromInput(const QString &websiteID, const QString &displayName, const QString &domain,
                                         const QString &dashboard, const QVariantList &credentialFields,
                                         const QVariantMap &secretValues) const
 {
@@ -119,8 +119,8 @@ QVariantMap TextRules::websiteFromInput(const QString &websiteID, const QString 
     const EditorRules::Outcome outcome =
         EditorRules::websiteFromInput(id, displayName, domain, dashboard, fields, secrets);
     if (!outcome.website)
-        return {{QStringLiteral("message"), outcome.message}};
-    return {{QStringLiteral("message"), QString()},
+        return QVariantMap{{QStringLiteral("message"), outcome.message}};
+    return QVariantMap{{QStringLiteral("message"), QString()},
             {QStringLiteral("website"), QVariantMap{
                  {QStringLiteral("id"), QmlValues::idText(outcome.website->id)},
                  {QStringLiteral("displayName"), outcome.website->displayName},

@@ -50,8 +50,9 @@ public:
     Q_INVOKABLE QString editorTitle(bool editing) const;
     Q_INVOKABLE QString confirmTitle(bool isTesting, bool editing, bool usesConnectWording) const;
     // {message} when the input stops the save, else {message: "", website: {id, displayName,
-    // domain, dashboardURLString}}; an empty or unreadable id makes a new one.
-    Q_INVOKABLE QVariantMap websiteFromInput(const QString &websiteID, const QString &displayName,
+    // domain, dashboardURLString}}, as a plain JavaScript object; an empty or unreadable id
+    // makes a new one.
+    Q_INVOKABLE QVariant websiteFromInput(const QString &websiteID, const QString &displayName,
                                              const QString &domain, const QString &dashboard,
                                              const QVariantList &credentialFields,
                                              const QVariantMap &secretValues) const;

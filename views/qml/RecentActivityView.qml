@@ -1,3 +1,5 @@
+pragma ComponentBehavior: Bound
+
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
@@ -81,8 +83,12 @@ Column {
                 width: parent.width
                 spacing: 2
                 Accessible.role: Accessible.StaticText
-                Accessible.name: [entry.name, entry.duration, entry.summary, entry.clicked]
-                                 .filter(part => part !== "").join(", ")
+                Accessible.name: {
+                    let spoken = ""
+                    for (const part of [entry.name, entry.duration, entry.summary, entry.clicked])
+                        spoken += part === "" ? "" : (spoken === "" ? "" : ", ") + part
+                    return spoken
+                }
 
                 RowLayout {
                     width: parent.width
