@@ -27,6 +27,17 @@ Rectangle {
         page = "editor"
     }
 
+    // Each page is built afresh when it is shown, the editor with its website. By file: a page
+    // needs nothing of this scope but its signals, heard below.
+    function showPage() {
+        const properties = pageFile === "WebsiteEditorView.qml" ? { width: 320, websiteID: editorWebsiteID }
+                                                                : { width: 320 }
+        pageLoader.setSource(pageFile, properties)
+    }
+
+    onPageFileChanged: showPage()
+    Component.onCompleted: showPage()
+
     width: 320
     implicitWidth: 320
     implicitHeight: currentPage ? currentPage.implicitHeight : 120
@@ -55,15 +66,6 @@ Rectangle {
         id: pageLoader
         width: 320
     }
-
-    // Each page is built afresh when it is shown, the editor with its website.
-    function showPage() {
-        const properties = pageFile === "WebsiteEditorView.qml" ? { width: 320, websiteID: editorWebsiteID }
-                                                                : { width: 320 }
-        pageLoader.setSource(pageFile, properties)
-    }
-    onPageFileChanged: showPage()
-    Component.onCompleted: showPage()
 
     // What the pages ask for.
     Connections {
