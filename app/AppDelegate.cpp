@@ -3,11 +3,11 @@
 #include "AppStore.h"
 #include "BaseURL.h"
 #include "KeychainStore.h"
+#include "Logging.h"
 #include "OrvelaAnalyticsProvider.h"
-#include "ViewRegistration.h"
+#include "ViewEngine.h"
 
 #include <QSettings>
-#include <cstdio>
 
 namespace {
 
@@ -53,7 +53,7 @@ void applyLaunchValues(AppStore &store, const LaunchValues &values)
     if (values.baseURL && !trimmedText(*values.baseURL).isEmpty()) {
         const auto resolution = resolveBaseURL(values.baseURL, std::nullopt);
         if (resolution.warning)
-            std::fprintf(stderr, "%s\n", qPrintable(*resolution.warning));
+            qCWarning(lcAddress).noquote() << *resolution.warning;
         else
             address = resolution.url;
     }
@@ -93,7 +93,7 @@ AppDelegate::~AppDelegate()
 void AppDelegate::applicationDidFinishLaunching()
 {
     m_menuBar = std::make_unique<MenuBarController>(
-        *m_store, [this](QQmlEngine &engine) { registerViewTypes(engine, *m_store); });
+        *m_store, [this](QQmlEngine &engine) { prepareViewEngine(engine, *m_store); });
     m_menuBar->install();
 
     // The address was the process's from the start; only the token is left to apply.

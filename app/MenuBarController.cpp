@@ -8,22 +8,13 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QGuiApplication>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QQmlEngine>
 #include <QQuickItem>
-#include <QTimer>
-#include <QSaveFile>
 #include <QScreen>
 
 namespace {
-
-QJsonObject rectJson(const QRect &rect)
-{
-    return {{"x", rect.x()}, {"y", rect.y()}, {"width", rect.width()}, {"height", rect.height()}};
-}
 
 // The screens, the primary first: a panel without an anchor is centred on that one.
 QList<PanelPlacement::Screen> currentScreens()
@@ -42,8 +33,7 @@ QList<PanelPlacement::Screen> currentScreens()
 MenuBarController::MenuBarController(AppStore &store, ViewSetup viewSetup, QObject *parent)
     : QObject(parent),
       m_store(store),
-      m_viewSetup(std::move(viewSetup)),
-      m_testReportPath(qEnvironmentVariable("ORVELA_TEST_REPORT"))
+      m_viewSetup(std::move(viewSetup))
 {
 }
 
@@ -75,8 +65,6 @@ void MenuBarController::install()
 
     updateStatusItem();
     observeStore();
-    if (!m_testReportPath.isEmpty())
-        connect(&m_store, &AppStore::cloudSyncStatusChanged, this, &MenuBarController::scheduleTestReport);
     m_trayIcon.show();
 }
 
@@ -94,9 +82,6 @@ PanelWindow &MenuBarController::panel()
         connect(m_panel.get(), &QWindow::visibleChanged, this, &MenuBarController::panelVisibilityChanged);
         connect(m_panel.get(), &PanelWindow::escapeNotTaken, this, &MenuBarController::closePanel,
                 Qt::QueuedConnection);
-        // Where the pages' controls are after each frame, for the end-to-end test to click.
-        if (!m_testReportPath.isEmpty())
-            connect(m_panel.get(), &QQuickWindow::frameSwapped, this, &MenuBarController::scheduleTestReport);
         m_panel->load();
     }
     return *m_panel;
@@ -144,7 +129,6 @@ void MenuBarController::updateStatusItem()
     if (m_trayIcon.toolTip() != m_toolTip)
         m_trayIcon.setToolTip(m_toolTip);
     emit statusItemChanged();
-    writeTestReport();
 }
 
 void MenuBarController::handleActivation(QSystemTrayIcon::ActivationReason reason)
@@ -218,7 +202,6 @@ void MenuBarController::applyHeight(double height)
     } else {
         m_panel->resize(PanelPlacement::panelWidth, pixels);
     }
-    writeTestReport();
 }
 
 void MenuBarController::panelVisibilityChanged(bool visible)
@@ -227,7 +210,6 @@ void MenuBarController::panelVisibilityChanged(bool visible)
     if (!visible)
         removeMonitors();
     emit panelOpenChanged(visible);
-    writeTestReport();
 }
 
 void MenuBarController::installMonitors()
@@ -301,54 +283,4 @@ bool MenuBarController::eventFilter(QObject *watched, QEvent *event)
     default:
         return false;
     }
-}
-
-// With ORVELA_TEST_REPORT set, what X cannot tell about the icon and the panel (the title,
-// the tooltip, the panel's geometry, where its named controls are on the screen, the sync's
-// sentence) is written to that file after each change.
-void MenuBarController::writeTestReport() const
-{
-    if (m_testReportPath.isEmpty())
-        return;
-    QJsonObject items;
-    if (m_panel && m_panel->isVisible() && m_panel->rootObject()) {
-        const QPoint origin = m_panel->position();
-        QList<QQuickItem *> pending{m_panel->rootObject()};
-        while (!pending.isEmpty()) {
-            QQuickItem *item = pending.takeFirst();
-            if (!item->isVisible())
-                continue;
-            if (!item->objectName().isEmpty() && !items.contains(item->objectName()))
-                items.insert(item->objectName(),
-                             rectJson(item->mapRectToScene(item->boundingRect()).toRect().translated(origin)));
-            pending += item->childItems();
-        }
-    }
-    QJsonObject report{
-        {"items", items},
-        {"syncStatus", m_store.cloudSyncStatus().value_or(QString())},
-        {"title", m_title},
-        {"toolTip", m_toolTip},
-        {"trayAvailable", QSystemTrayIcon::isSystemTrayAvailable()},
-        {"icon", rectJson(m_trayIcon.geometry())},
-        {"panelOpen", isPanelOpen()},
-        {"panel", m_panel ? rectJson(m_panel->geometry()) : QJsonObject()},
-        {"grabs", m_pointerGrabbed && m_keyboardGrabbed},
-    };
-    QSaveFile file(m_testReportPath);
-    if (file.open(QIODevice::WriteOnly)) {
-        file.write(QJsonDocument(report).toJson());
-        file.commit();
-    }
-}
-
-void MenuBarController::scheduleTestReport()
-{
-    if (m_testReportPending)
-        return;
-    m_testReportPending = true;
-    QTimer::singleShot(100, this, [this] {
-        m_testReportPending = false;
-        writeTestReport();
-    });
 }

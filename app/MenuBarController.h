@@ -45,9 +45,13 @@ public:
     bool isPanelOpen() const { return m_panel && m_panel->isVisible(); }
     bool monitorsInstalled() const { return m_filterInstalled; }
     QSystemTrayIcon &trayIcon() { return m_trayIcon; }
+    const QSystemTrayIcon &trayIcon() const { return m_trayIcon; }
     // The panel window with the root view, loaded on first use.
     PanelWindow &panel();
-    double appliedHeight() const { return m_appliedHeight; }
+    // The panel window when it was loaded, else null.
+    const PanelWindow *existingPanel() const { return m_panel.get(); }
+    // Whether the open panel holds the pointer and the keyboard, as a popup must.
+    bool holdsInputGrabs() const { return m_pointerGrabbed && m_keyboardGrabbed; }
 
     void handleActivation(QSystemTrayIcon::ActivationReason reason);
     void handleClick();
@@ -71,8 +75,6 @@ private:
     void grabInput();
     void panelVisibilityChanged(bool visible);
     std::optional<QRect> iconAnchor() const;
-    void writeTestReport() const;
-    void scheduleTestReport();
 
     AppStore &m_store;
     ViewSetup m_viewSetup;
@@ -93,6 +95,4 @@ private:
     bool m_pointerGrabbed = false;
     bool m_keyboardGrabbed = false;
     QElapsedTimer m_outsideClose;
-    QString m_testReportPath;
-    bool m_testReportPending = false;
 };

@@ -3,7 +3,9 @@
 #include "PanelPlacement.h"
 
 #include <QKeyEvent>
-#include <cstdio>
+#include <QLoggingCategory>
+
+Q_LOGGING_CATEGORY(lcPanel, "orvela.panel")
 
 PanelWindow::PanelWindow(QQmlEngine *engine, bool asPopup) : QQuickView(engine, nullptr), m_popup(asPopup)
 {
@@ -23,7 +25,7 @@ bool PanelWindow::load()
     m_root = rootObject();
     if (!m_root) {
         for (const auto &error : errors())
-            std::fprintf(stderr, "orvela: %s\n", qPrintable(error.toString()));
+            qCWarning(lcPanel).noquote() << error.toString();
         return false;
     }
     connect(m_root, &QQuickItem::implicitHeightChanged, this, &PanelWindow::reportLayout);

@@ -21,7 +21,7 @@ public:
     // Called with the content's implicit height whenever it changes.
     std::function<void(double)> onLayout;
 
-    // Loads the root view; false, with the QML errors on stderr, when it cannot be loaded.
+    // Loads the root view; false, with the QML errors logged (orvela.panel), when it cannot be loaded.
     bool load();
 
 signals:

@@ -2,9 +2,11 @@
 // alive until "Quit Orvela", Ctrl+Q in the panel, SIGINT or SIGTERM.
 #include "AppDelegate.h"
 #include "IcuLocale.h"
+#include "Logging.h"
 #include "QuitSignals.h"
 #include "SessionBus.h"
 #include "SingleInstance.h"
+#include "TestReport.h"
 
 #include <QApplication>
 #include <QQuickWindow>
@@ -13,6 +15,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+Q_LOGGING_CATEGORY(lcApp, "orvela.app")
 
 namespace {
 
@@ -56,9 +60,9 @@ int main(int argc, char *argv[])
                     "runs opens the running Orvela's panel. See orvela(1).\n");
         return EXIT_SUCCESS;
     }
+    installMessageFormat();
     if (!hasDisplay()) {
-        std::fprintf(stderr, "orvela: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); Orvela needs a "
-                             "graphical session.\n");
+        qCCritical(lcApp, "no display (neither DISPLAY nor WAYLAND_DISPLAY is set); Orvela needs a graphical session.");
         return EXIT_FAILURE;
     }
     // Before Qt's tray or libsecret look for a bus: neither may start one that outlives Orvela.
@@ -85,8 +89,7 @@ int main(int argc, char *argv[])
         case SingleInstance::Role::handedOff:
             return EXIT_SUCCESS;
         case SingleInstance::Role::failed:
-            std::fprintf(stderr, "orvela: another Orvela is running but does not answer (%s).\n",
-                         qPrintable(instance.socketPath()));
+            qCCritical(lcApp, "another Orvela is running but does not answer (%s).", qPrintable(instance.socketPath()));
             return EXIT_FAILURE;
         }
         quitOnTerminationSignals(app);
@@ -97,18 +100,23 @@ int main(int argc, char *argv[])
                              delegate->handOver(LaunchValues::fromMap(handedOver));
                          });
         QObject::connect(app, &QCoreApplication::aboutToQuit, delegate.get(), &AppDelegate::applicationWillTerminate);
+        std::unique_ptr<TestReport> report;
         // Launching has finished once the event loop runs.
         QMetaObject::invokeMethod(
             delegate.get(),
-            [&delegate] {
+            [&delegate, &report] {
                 delegate->applicationDidFinishLaunching();
+                if (qEnvironmentVariableIsSet(TestReport::pathVariable))
+                    report = std::make_unique<TestReport>(qEnvironmentVariable(TestReport::pathVariable),
+                                                          delegate->store(), *delegate->menuBar());
                 if (!QSystemTrayIcon::isSystemTrayAvailable())
-                    std::fprintf(stderr, "orvela: no system tray is running; the icon appears when one starts. "
-                                         "Launch orvela again to open the panel.\n");
+                    qCWarning(lcApp, "no system tray is running; the icon appears when one starts. "
+                                     "Launch orvela again to open the panel.");
             },
             Qt::QueuedConnection);
 
         status = QApplication::exec();
+        report.reset();
         // The store writes what it keeps as it changes; its going ends the last of it.
         delegate.reset();
     }

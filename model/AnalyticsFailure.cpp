@@ -27,40 +27,30 @@ QString message(AnalyticsFailure failure)
     Q_UNREACHABLE();
 }
 
-AnalyticsFailure fromTransferError(const TransferError &error)
+AnalyticsFailure fromTransferFailure(TransferFailure failure)
 {
-    using E = QNetworkReply::NetworkError;
-    switch (error.code) {
-    case E::NetworkSessionFailedError:
-    case E::TemporaryNetworkFailureError:
-    case E::BackgroundRequestNotAllowedError:
-        return AnalyticsFailure::offline;
-    case E::TimeoutError:
-    case E::ProxyTimeoutError:
-        return AnalyticsFailure::timedOut;
-    case E::OperationCanceledError:
-        return error.stopRequested ? AnalyticsFailure::cancelled : AnalyticsFailure::timedOut;
-    case E::AuthenticationRequiredError:
-        return error.httpStatus ? AnalyticsFailure::unavailable : AnalyticsFailure::invalidCredentials;
-    case E::ProtocolFailure:
-        return AnalyticsFailure::malformedResponse;
-    default:
-        return AnalyticsFailure::unavailable;
+    switch (failure) {
+    case TransferFailure::cancelled: return AnalyticsFailure::cancelled;
+    case TransferFailure::offline: return AnalyticsFailure::offline;
+    case TransferFailure::timedOut: return AnalyticsFailure::timedOut;
+    case TransferFailure::authenticationRequired: return AnalyticsFailure::invalidCredentials;
+    case TransferFailure::protocolFailure:
+    case TransferFailure::oversized: return AnalyticsFailure::malformedResponse;
+    case TransferFailure::other: return AnalyticsFailure::unavailable;
     }
+    Q_UNREACHABLE();
 }
 
 AnalyticsFailure classify(std::exception_ptr error)
 {
+    if (const std::optional<TransferFailure> transfer = transferFailure(error))
+        return fromTransferFailure(*transfer);
     if (!error)
         return AnalyticsFailure::unavailable;
     try {
         std::rethrow_exception(error);
     } catch (AnalyticsFailure failure) {
         return failure;
-    } catch (const TaskCancelled &) {
-        return AnalyticsFailure::cancelled;
-    } catch (const TransferError &transfer) {
-        return fromTransferError(transfer);
     } catch (...) {
         return AnalyticsFailure::unavailable;
     }

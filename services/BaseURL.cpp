@@ -1,10 +1,10 @@
 #include "BaseURL.h"
 
+#include "Logging.h"
 #include "Website.h"
 
 #include <QHostAddress>
 #include <QSettings>
-#include <cstdio>
 #include <mutex>
 
 namespace {
@@ -25,7 +25,7 @@ QUrl resolvedAtStart()
 
     const auto resolution = resolveBaseURL(environment, remembered);
     if (resolution.warning)
-        std::fprintf(stderr, "%s\n", qPrintable(*resolution.warning));
+        qCWarning(lcAddress).noquote() << *resolution.warning;
     if (resolution.toRemember) {
         settings.setValue(QLatin1String(kBaseURLKey), *resolution.toRemember);
         settings.sync();
@@ -81,7 +81,7 @@ BaseURLResolution resolveBaseURL(const std::optional<QString> &environmentValue,
                 resolution.toRemember = text;
             return resolution;
         }
-        resolution.warning = QStringLiteral("orvela: ignoring %1=\"%2\": expected an https origin such as "
+        resolution.warning = QStringLiteral("ignoring %1=\"%2\": expected an https origin such as "
                                             "https://stats.example.net, or http on localhost")
                                  .arg(QLatin1String(kBaseURLEnvironmentVariable), *environmentValue);
     }

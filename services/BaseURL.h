@@ -20,7 +20,7 @@ struct BaseURLResolution {
     QUrl url;
     // The text to store under kBaseURLKey; absent when nothing needs writing.
     std::optional<QString> toRemember;
-    // One line for stderr about a value that was ignored.
+    // One line for the log (orvela.address) about a value that was ignored.
     std::optional<QString> warning;
 };
 

@@ -1,6 +1,5 @@
 #include "CloudflareSyncClient.h"
 
-#include "AnalyticsFailure.h"
 #include "Json.h"
 #include "WireState.h"
 
@@ -12,28 +11,24 @@ const QString statePath = QStringLiteral("/v1/state");
 
 CloudSyncError cloudSyncErrorFrom(std::exception_ptr error)
 {
+    if (const std::optional<TransferFailure> transfer = transferFailure(error)) {
+        switch (*transfer) {
+        case TransferFailure::cancelled: return CloudSyncError::cancelled;
+        case TransferFailure::offline: return CloudSyncError::offline;
+        case TransferFailure::oversized: return CloudSyncError::malformedResponse;
+        // A time-out, too, is a failure of the service here.
+        case TransferFailure::timedOut:
+        case TransferFailure::authenticationRequired:
+        case TransferFailure::protocolFailure:
+        case TransferFailure::other: return CloudSyncError::server;
+        }
+    }
     if (!error)
         return CloudSyncError::server;
     try {
         std::rethrow_exception(error);
     } catch (CloudSyncError cloudError) {
         return cloudError;
-    } catch (const TaskCancelled &) {
-        return CloudSyncError::cancelled;
-    } catch (const OversizedReply &) {
-        return CloudSyncError::malformedResponse;
-    } catch (const TransferError &transfer) {
-        switch (transfer.code) {
-        case QNetworkReply::NetworkSessionFailedError:
-        case QNetworkReply::TemporaryNetworkFailureError:
-        case QNetworkReply::BackgroundRequestNotAllowedError:
-            return CloudSyncError::offline;
-        case QNetworkReply::OperationCanceledError:
-            // Without our own stop this is the transfer time-out, which is a server failure here.
-            return transfer.stopRequested ? CloudSyncError::cancelled : CloudSyncError::server;
-        default:
-            return CloudSyncError::server;
-        }
     } catch (...) {
         return CloudSyncError::server;
     }
@@ -41,46 +36,24 @@ CloudSyncError cloudSyncErrorFrom(std::exception_ptr error)
 
 CloudflareSyncClient::CloudflareSyncClient(BaseURLProvider baseURL, TokenProvider tokenProvider, QNetworkAccessManager &session,
                                            TransferLimits limits)
-    : m_baseURL(std::move(baseURL))
-    , m_tokenProvider(std::move(tokenProvider))
-    , m_session(&session)
-    , m_limits(limits)
+    : m_tokenProvider(std::move(tokenProvider))
+    , m_requests(std::move(baseURL), session, limits)
 {
 }
 
-TransferRequest CloudflareSyncClient::makeRequest(const QString &path, const QByteArray &method,
-                                                  const std::optional<QByteArray> &body) const
+QCoro::Task<CloudSyncState> CloudflareSyncClient::perform(QByteArray method, std::optional<QByteArray> body,
+                                                          std::stop_token stop)
 {
-    const QString token = trimmedText(m_tokenProvider ? m_tokenProvider() : QString());
-    if (token.isEmpty())
-        throw CloudSyncError::missingToken;
-
-    const QUrl base = m_baseURL ? m_baseURL() : QUrl();
-    if (!base.isValid() || base.isRelative() || base.host().isEmpty())
-        throw CloudSyncError::server;
-    const QUrl url = base.resolved(QUrl(path));
-    if (!url.isValid())
-        throw CloudSyncError::server;
-
     TransferRequest request;
-    request.request.setUrl(url);
-    request.method = method;
-    request.request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
-    request.request.setRawHeader("Accept", "application/json");
-    // The bearer token goes to the service's own origin and nowhere else.
-    request.request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
-    if (body) {
-        request.request.setRawHeader("Content-Type", "application/json");
-        request.body = *body;
+    try {
+        request = m_requests.build(m_tokenProvider ? m_tokenProvider() : QString(), statePath, {}, method, body);
+    } catch (ServiceRequestProblem problem) {
+        throw problem == ServiceRequestProblem::missingToken ? CloudSyncError::missingToken : CloudSyncError::server;
     }
-    return request;
-}
 
-QCoro::Task<CloudSyncState> CloudflareSyncClient::perform(TransferRequest request, std::stop_token stop)
-{
     HttpReply reply;
     try {
-        reply = co_await transfer(*m_session, request, m_limits, stop);
+        reply = co_await m_requests.send(std::move(request), stop);
     } catch (...) {
         throw cloudSyncErrorFrom(std::current_exception());
     }
@@ -107,13 +80,11 @@ QCoro::Task<CloudSyncState> CloudflareSyncClient::perform(TransferRequest reques
 
 QCoro::Task<CloudSyncState> CloudflareSyncClient::loadState(std::stop_token stop)
 {
-    TransferRequest request = makeRequest(statePath, QByteArrayLiteral("GET"), std::nullopt);
-    co_return co_await perform(std::move(request), stop);
+    co_return co_await perform(QByteArrayLiteral("GET"), std::nullopt, stop);
 }
 
 QCoro::Task<CloudSyncState> CloudflareSyncClient::saveState(CloudSyncState state, std::stop_token stop)
 {
     const QByteArray body = WireState::forUpload(state).encode();
-    TransferRequest request = makeRequest(statePath, QByteArrayLiteral("PUT"), body);
-    co_return co_await perform(std::move(request), stop);
+    co_return co_await perform(QByteArrayLiteral("PUT"), body, stop);
 }

@@ -3,6 +3,7 @@
 #include "BaseURL.h"
 #include "CloudSyncing.h"
 #include "NetworkTransfer.h"
+#include "ServiceRequests.h"
 
 #include <QUrl>
 #include <exception>
@@ -10,7 +11,7 @@
 
 class QNetworkAccessManager;
 
-// The service's account-state endpoint, "/v1/state": GET reads the account's state, PUT
+// The service's account-state endpoint, "/v1/state" at the base URL's origin: GET reads the account's state, PUT
 // stores one and answers with the state as stored. Holds nothing between calls: the address
 // and the token are read anew for every request.
 class CloudflareSyncClient : public CloudSyncing
@@ -26,17 +27,11 @@ public:
     QCoro::Task<CloudSyncState> loadState(std::stop_token stop) override;
     QCoro::Task<CloudSyncState> saveState(CloudSyncState state, std::stop_token stop) override;
 
-    // Headers, method and body of one request to `path` (which replaces the base URL's path).
-    TransferRequest makeRequest(const QString &path, const QByteArray &method,
-                                const std::optional<QByteArray> &body) const;
-
 private:
-    QCoro::Task<CloudSyncState> perform(TransferRequest request, std::stop_token stop);
+    QCoro::Task<CloudSyncState> perform(QByteArray method, std::optional<QByteArray> body, std::stop_token stop);
 
-    BaseURLProvider m_baseURL;
     TokenProvider m_tokenProvider;
-    QNetworkAccessManager *m_session;
-    TransferLimits m_limits;
+    ServiceRequests m_requests;
 };
 
 // What a failed transfer means to the sync client's caller; anything unknown is `server`.

@@ -1,6 +1,7 @@
 #include "KeychainStore.h"
 
 #include "Json.h"
+#include "Logging.h"
 #include "SessionBus.h"
 
 #include <QStringDecoder>
@@ -14,7 +15,6 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <cstdio>
 #include <mutex>
 #include <stop_token>
 #include <thread>
@@ -59,10 +59,10 @@ bool readsPausedByLock()
     return Clock::now().time_since_epoch().count() < lockedUntil.load();
 }
 
-void printOnce(std::atomic_bool &shown, const QByteArray &line)
+void warnOnce(std::atomic_bool &shown, const QString &line)
 {
     if (!shown.exchange(true))
-        std::fprintf(stderr, "%s\n", line.constData());
+        qCWarning(lcKeychain).noquote() << line;
 }
 
 bool isMissingProvider(const GError *error)
@@ -95,18 +95,18 @@ bool isMissingBus(const GError *error)
 void reportMissingBus()
 {
     lastReach = SecretStoreReach::noSessionBus;
-    printOnce(unavailableNoticeShown,
-              "orvela: no D-Bus session bus to reach a Secret Service (DBUS_SESSION_BUS_ADDRESS "
-              "unset or unreachable), so no secret can be kept; start Orvela inside a desktop session");
+    warnOnce(unavailableNoticeShown,
+             QStringLiteral("no D-Bus session bus to reach a Secret Service (DBUS_SESSION_BUS_ADDRESS "
+                            "unset or unreachable), so no secret can be kept; start Orvela inside a desktop session"));
 }
 
 void reportUnavailable(const GError *error)
 {
     if (isMissingProvider(error)) {
         lastReach = SecretStoreReach::noSecretService;
-        printOnce(unavailableNoticeShown,
-                  "orvela: no Secret Service provider on the session bus, so no secret can be kept; "
-                  "install and start gnome-keyring or KeePassXC's Secret Service");
+        warnOnce(unavailableNoticeShown,
+                 QStringLiteral("no Secret Service provider on the session bus, so no secret can be kept; "
+                                "install and start gnome-keyring or KeePassXC's Secret Service"));
     } else if (isMissingBus(error)) {
         reportMissingBus();
     }
@@ -153,12 +153,11 @@ auto boundedCall(std::chrono::milliseconds timeout, std::chrono::milliseconds pa
     if (timedOut || g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT)) {
         g_error_free(error);
         pauseKeyring(pause);
-        printOnce(timeoutNoticeShown,
-                  QStringLiteral("orvela: the Secret Service did not answer within %1 ms; "
-                                 "not asking it again for %2 s")
-                      .arg(timeout.count())
-                      .arg(std::chrono::duration_cast<std::chrono::seconds>(pause).count())
-                      .toUtf8());
+        warnOnce(timeoutNoticeShown,
+                 QStringLiteral("the Secret Service did not answer within %1 ms; "
+                                "not asking it again for %2 s")
+                     .arg(timeout.count())
+                     .arg(std::chrono::duration_cast<std::chrono::seconds>(pause).count()));
         throw KeychainStoreError::status(G_IO_ERROR_TIMED_OUT);
     }
     reportUnavailable(error);
@@ -290,11 +289,10 @@ std::optional<QByteArray> KeychainStore::readItem(const QString &account) const
     });
     if (read.locked) {
         lockedUntil = (Clock::now() + m_pauseAfterTimeout).time_since_epoch().count();
-        printOnce(lockedNoticeShown,
-                  QStringLiteral("orvela: the keyring is locked and was not unlocked; not asking it again for "
-                                 "%1 s (unlock it from the desktop)")
-                      .arg(std::chrono::duration_cast<std::chrono::seconds>(m_pauseAfterTimeout).count())
-                      .toUtf8());
+        warnOnce(lockedNoticeShown,
+                 QStringLiteral("the keyring is locked and was not unlocked; not asking it again for "
+                                "%1 s (unlock it from the desktop)")
+                     .arg(std::chrono::duration_cast<std::chrono::seconds>(m_pauseAfterTimeout).count()));
         throw KeychainStoreError::unreadable();
     }
     return read.bytes;

@@ -1,7 +1,5 @@
 #include "NetworkTransfer.h"
 
-#include "AnalyticsFailure.h"
-
 #include <QCoreApplication>
 #include <QCoroNetworkReply>
 #include <QNetworkAccessManager>

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TransferFailure.h"
+
 #include <QByteArray>
 #include <QCoroTask>
 #include <QNetworkRequest>
@@ -35,14 +37,10 @@ struct HttpReply {
     QByteArray body;
 };
 
-// The reply's body passed TransferLimits::maxBodyBytes; what arrived was dropped.
-struct OversizedReply {
-    qint64 limit = 0;
-};
-
 // Sends one request and awaits its reply on the calling (main) thread. A complete reply that
 // carries an HTTP status is returned whatever the status. A requested stop aborts the transfer
 // and throws TaskCancelled; any other transfer that ends without a complete reply throws
-// TransferError (model/AnalyticsFailure.h), so Qt's OperationCanceledError there is the time-out.
+// TransferError, so Qt's OperationCanceledError there is the time-out. An oversized body throws
+// OversizedReply.
 QCoro::Task<HttpReply> transfer(QNetworkAccessManager &manager, TransferRequest request, TransferLimits limits,
                                 std::stop_token stop);

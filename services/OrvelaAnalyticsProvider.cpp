@@ -5,34 +5,20 @@
 #include "Json.h"
 #include "WireStats.h"
 
-#include <QUrlQuery>
 
 OrvelaAnalyticsProvider::OrvelaAnalyticsProvider(TokenProvider tokenProvider, BaseURLProvider baseURL,
                                                  QNetworkAccessManager &session, TransferLimits limits)
     : m_tokenProvider(std::move(tokenProvider))
-    , m_baseURL(std::move(baseURL))
-    , m_session(&session)
-    , m_limits(limits)
+    , m_requests(std::move(baseURL), session, limits)
 {
 }
 
-std::optional<QUrl> OrvelaAnalyticsProvider::statsURL(const QUrl &baseURL, const QUuid &websiteID, int offsetMinutes)
+QUrlQuery OrvelaAnalyticsProvider::statsQuery(const QUuid &websiteID, int offsetMinutes)
 {
-    if (!baseURL.isValid() || baseURL.isRelative() || baseURL.host().isEmpty())
-        return std::nullopt;
-    QUrl url = baseURL;
-    QString path = url.path(QUrl::FullyEncoded);
-    if (!path.endsWith(u'/'))
-        path += u'/';
-    url.setPath(path + QStringLiteral("v1/stats"), QUrl::TolerantMode);
     QUrlQuery query;
     query.addQueryItem(QStringLiteral("website"), Json::lowerUuidText(websiteID));
     query.addQueryItem(QStringLiteral("offset"), QString::number(offsetMinutes));
-    url.setQuery(query);
-    url.setFragment(QString());
-    if (!url.isValid())
-        return std::nullopt;
-    return url;
+    return query;
 }
 
 int OrvelaAnalyticsProvider::offsetMinutes(const QDateTime &localTime)
@@ -51,10 +37,7 @@ QString OrvelaAnalyticsProvider::token() const
     } catch (...) {
         throw AnalyticsFailure::credentialsUnreadable;
     }
-    const QString trimmed = token ? trimmedText(*token) : QString();
-    if (trimmed.isEmpty())
-        throw AnalyticsFailure::notConfigured;
-    return trimmed;
+    return token.value_or(QString());
 }
 
 QCoro::Task<AnalyticsSnapshot> OrvelaAnalyticsProvider::fetchSnapshot(Website website, ProviderCredentials,
@@ -63,23 +46,18 @@ QCoro::Task<AnalyticsSnapshot> OrvelaAnalyticsProvider::fetchSnapshot(Website we
     if (ExampleWebsite::isExampleDomain(website.domain))
         co_return ExampleWebsite::exampleSnapshot(Instant::now());
 
-    const QString bearer = token();
-    const auto url = statsURL(m_baseURL ? m_baseURL() : QUrl(), website.id, offsetMinutes(QDateTime::currentDateTime()));
-    if (!url)
-        throw AnalyticsFailure::unavailable;
-
     TransferRequest request;
-    request.request.setUrl(*url);
-    request.request.setRawHeader("Authorization", "Bearer " + bearer.toUtf8());
-    request.request.setRawHeader("Accept", "application/json");
-    // The bearer token goes to the service's own origin and nowhere else.
-    request.request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
+    try {
+        request = m_requests.build(token(), QStringLiteral("v1/stats"),
+                                   statsQuery(website.id, offsetMinutes(QDateTime::currentDateTime())));
+    } catch (ServiceRequestProblem problem) {
+        throw problem == ServiceRequestProblem::missingToken ? AnalyticsFailure::notConfigured
+                                                             : AnalyticsFailure::unavailable;
+    }
 
     HttpReply reply;
     try {
-        reply = co_await transfer(*m_session, request, m_limits, stop);
-    } catch (const OversizedReply &) {
-        throw AnalyticsFailure::malformedResponse;
+        reply = co_await m_requests.send(std::move(request), stop);
     } catch (...) {
         throw AnalyticsFailures::classify(std::current_exception());
     }

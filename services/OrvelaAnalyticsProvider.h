@@ -3,6 +3,7 @@
 #include "AnalyticsProvider.h"
 #include "BaseURL.h"
 #include "NetworkTransfer.h"
+#include "ServiceRequests.h"
 
 #include <QDateTime>
 #include <QUrl>
@@ -29,17 +30,14 @@ public:
     QCoro::Task<AnalyticsSnapshot> fetchSnapshot(Website website, ProviderCredentials credentials,
                                                  std::stop_token stop) override;
 
-    // base URL + "v1/stats" with the query `website` (lower-case UUID) and `offset`; no value
-    // when the base URL is not an absolute URL.
-    static std::optional<QUrl> statsURL(const QUrl &baseURL, const QUuid &websiteID, int offsetMinutes);
+    // The query of "v1/stats": `website` (lower-case UUID) and `offset`.
+    static QUrlQuery statsQuery(const QUuid &websiteID, int offsetMinutes);
     // Minutes east of UTC at that moment, fractions dropped toward zero.
     static int offsetMinutes(const QDateTime &localTime);
 
 private:
-    QString token() const;  // throws AnalyticsFailure
+    QString token() const;  // "" for none; throws AnalyticsFailure
 
     TokenProvider m_tokenProvider;
-    BaseURLProvider m_baseURL;
-    QNetworkAccessManager *m_session;
-    TransferLimits m_limits;
+    ServiceRequests m_requests;
 };

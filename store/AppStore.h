@@ -19,9 +19,6 @@
 #include <memory>
 #include <optional>
 
-// The dashboard's two sections; the dashboard keeps the chosen one.
-enum class DashboardSection { overview, recent };
-
 // The one state object of the application. Everything runs on the main thread; background
 // work is a few coroutines that hold the store weakly and check, after every suspension,
 // that their result is still wanted.
@@ -90,14 +87,11 @@ public:
     // With startServices: whether the first keyring read, made off the main thread, has ended
     // and polling and the first cloud load have begun.
     bool servicesStarted() const { return m_servicesStarted; }
-    const TaskRef &refreshTask() const { return m_refreshTask; }
     const TaskRef &pollTask() const { return m_pollTask; }
-    const TaskRef &syncTask() const { return m_syncTask; }
 
     // Collaborators.
     AnalyticsProvider &provider() const { return *m_provider; }
     CredentialStoring &credentialStore() const { return *m_credentialStore; }
-    LinkMonitor &link() { return m_link; }
     double effectivePeriod() const;
 
     // Derived values.

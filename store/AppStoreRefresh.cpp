@@ -4,6 +4,8 @@
 #include "BaseURL.h"
 #include "ExampleWebsite.h"
 
+#include <QScopeGuard>
+
 void AppStore::refreshNow()
 {
     const auto site = selectedWebsite();
@@ -52,17 +54,11 @@ bool AppStore::isCurrentRefresh(const TaskRef &task, qint64 generation, const QU
 QCoro::Task<> AppStore::performRefresh(QPointer<AppStore> self, Website site, qint64 generation, TaskRef task)
 {
     // Every way out ends the refresh; a newer one owns the fields otherwise.
-    struct Finish {
-        QPointer<AppStore> &self;
-        qint64 generation;
-        TaskRef &task;
-        ~Finish()
-        {
-            if (self)
-                self->finishRefresh(generation);
-            task->markFinished();
-        }
-    } finish{self, generation, task};
+    const auto finish = qScopeGuard([&self, generation, &task] {
+        if (self)
+            self->finishRefresh(generation);
+        task->markFinished();
+    });
 
     if (!self || !self->isCurrentRefresh(task, generation, site.id))
         co_return;

@@ -17,7 +17,6 @@ public:
     void start(double seconds);
     // Ends the wait now, as if it had expired (used for cancellation).
     void fireNow();
-    bool isValid() const { return m_fd >= 0; }
 
     // The itimerspec fields for a relative wait, split out so the arithmetic can be tested.
     static std::pair<long long, long> split(double seconds);

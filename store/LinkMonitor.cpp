@@ -2,12 +2,22 @@
 
 #include <QNetworkInformation>
 #include <QPointer>
+#include <atomic>
+
+namespace {
+std::atomic<bool> systemReachabilityUsed{true};
+}
 
 LinkMonitor::LinkMonitor(QObject *parent) : QObject(parent) {}
 
+void LinkMonitor::setSystemReachabilityUsed(bool used)
+{
+    systemReachabilityUsed = used;
+}
+
 void LinkMonitor::start()
 {
-    if (m_running || m_cancelled)
+    if (m_running || m_cancelled || !systemReachabilityUsed)
         return;
     // On Qt 6.4 the default backend is NetworkManager's, which needs the system bus.
     if (!QNetworkInformation::loadDefaultBackend() && !QNetworkInformation::loadBackendByName(u"glib"))

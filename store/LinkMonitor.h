@@ -17,7 +17,10 @@ public:
     void start();
     // Ends all reports for good.
     void cancel();
-    bool isRunning() const { return m_running; }
+
+    // Off: every monitor behaves as on a machine without a backend, so the store stays online.
+    // For tests of the store's own logic, whose outcome must not depend on this machine's link.
+    static void setSystemReachabilityUsed(bool used);
 
 private:
     void report();

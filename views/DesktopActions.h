@@ -1,12 +1,15 @@
 #pragma once
 
 #include <QObject>
+#include <QQmlEngine>
 #include <QString>
 
 // What the pages ask of the desktop (the `Desktop` singleton).
 class DesktopActions : public QObject
 {
     Q_OBJECT
+    QML_NAMED_ELEMENT(Desktop)
+    QML_SINGLETON
 
 public:
     using QObject::QObject;

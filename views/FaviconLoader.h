@@ -6,7 +6,10 @@
 #include <QImage>
 #include <QObject>
 #include <QPointer>
+#include <QQmlEngine>
 #include <QString>
+#include <QUrl>
+#include <QVariant>
 #include <chrono>
 #include <optional>
 #include <stop_token>
@@ -29,8 +32,10 @@ QCoro::Task<std::optional<QImage>> fetch(QNetworkAccessManager &manager, QString
 class FaviconLoader : public QObject
 {
     Q_OBJECT
+    QML_ELEMENT
     Q_PROPERTY(QString domain READ domain WRITE setDomain NOTIFY domainChanged)
-    Q_PROPERTY(QImage image READ image NOTIFY imageChanged)
+    // QML of Qt 6.4 has no image type: the image travels as a variant, for ImageItem.
+    Q_PROPERTY(QVariant image READ imageValue NOTIFY imageChanged)
     Q_PROPERTY(bool hasImage READ hasImage NOTIFY imageChanged)
 
 public:
@@ -40,6 +45,7 @@ public:
     QString domain() const { return m_domain; }
     void setDomain(const QString &domain);
     QImage image() const { return m_image; }
+    QVariant imageValue() const { return m_image; }
     bool hasImage() const { return !m_image.isNull(); }
 
 signals:

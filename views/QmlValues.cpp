@@ -46,8 +46,6 @@ QVariantMap snapshot(const AnalyticsSnapshot &snapshot)
                                                                    : QVariant::fromValue(nullptr)},
         {QStringLiteral("refreshedAt"), snapshot.refreshedAt.sinceReferenceDate},
         {QStringLiteral("trackingInstalled"), snapshot.trackingInstalled},
-        {QStringLiteral("countries"), countries(snapshot.countries)},
-        {QStringLiteral("recentVisitors"), visitors(snapshot.recentVisitors)},
     };
 }
 
@@ -69,58 +67,6 @@ QList<HourlyVisitorCount> hoursFrom(const QVariantList &values)
                       map.value(QStringLiteral("visitors")).toLongLong()});
     }
     return hours;
-}
-
-QVariantList countries(const QList<CountryVisitors> &countries)
-{
-    QVariantList values;
-    for (const CountryVisitors &country : countries)
-        values.append(QVariantMap{{QStringLiteral("code"), country.code},
-                                  {QStringLiteral("visitors"), country.visitors}});
-    return values;
-}
-
-QList<CountryVisitors> countriesFrom(const QVariantList &values)
-{
-    QList<CountryVisitors> countries;
-    for (const QVariant &value : values) {
-        const QVariantMap map = value.toMap();
-        countries.append({map.value(QStringLiteral("code")).toString(),
-                          map.value(QStringLiteral("visitors")).toLongLong()});
-    }
-    return countries;
-}
-
-QVariantList visitors(const QList<RecentVisitor> &visitors)
-{
-    QVariantList values;
-    for (const RecentVisitor &visitor : visitors)
-        values.append(QVariantMap{
-            {QStringLiteral("id"), visitor.id},
-            {QStringLiteral("country"), visitor.country},
-            {QStringLiteral("referrer"), visitor.referrer},
-            {QStringLiteral("pages"), QStringList(visitor.pages)},
-            {QStringLiteral("clicks"), QStringList(visitor.clicks)},
-            {QStringLiteral("seconds"), visitor.seconds},
-        });
-    return values;
-}
-
-QList<RecentVisitor> visitorsFrom(const QVariantList &values)
-{
-    QList<RecentVisitor> visitors;
-    for (const QVariant &value : values) {
-        const QVariantMap map = value.toMap();
-        RecentVisitor visitor;
-        visitor.id = map.value(QStringLiteral("id")).toString();
-        visitor.country = map.value(QStringLiteral("country")).toString();
-        visitor.referrer = map.value(QStringLiteral("referrer")).toString();
-        visitor.pages = map.value(QStringLiteral("pages")).toStringList();
-        visitor.clicks = map.value(QStringLiteral("clicks")).toStringList();
-        visitor.seconds = map.value(QStringLiteral("seconds")).toLongLong();
-        visitors.append(visitor);
-    }
-    return visitors;
 }
 
 }  // namespace QmlValues

@@ -22,14 +22,10 @@ QVariantMap website(const Website &website);
 // The record of such a value; "" in dashboardURLString means no dashboard.
 Website websiteFrom(const QVariantMap &value);
 // {liveVisitors, visitorsToday, pageViewsToday, hourlyVisitors (list, or null when absent),
-//  refreshedAt, trackingInstalled, countries, recentVisitors}
+//  refreshedAt, trackingInstalled}; the countries and visitors are list models of their own.
 QVariantMap snapshot(const AnalyticsSnapshot &snapshot);
 
 QVariantList hours(const QList<HourlyVisitorCount> &hours);
 QList<HourlyVisitorCount> hoursFrom(const QVariantList &values);
-QVariantList countries(const QList<CountryVisitors> &countries);
-QList<CountryVisitors> countriesFrom(const QVariantList &values);
-QVariantList visitors(const QList<RecentVisitor> &visitors);
-QList<RecentVisitor> visitorsFrom(const QVariantList &values);
 
 }  // namespace QmlValues

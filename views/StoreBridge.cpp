@@ -4,6 +4,7 @@
 #include "AppStore.h"
 #include "BaseURL.h"
 #include "QmlValues.h"
+#include "ViewEngine.h"
 
 #include <stdexcept>
 
@@ -30,7 +31,10 @@ QVariantList choices(const auto &cases, auto raw, auto title)
 
 StoreBridge::StoreBridge(AppStore &store, QObject *parent)
     : QObject(parent),
-      m_store(store)
+      m_store(store),
+      m_websites(this),
+      m_selectedCountries(this),
+      m_selectedVisitors(this)
 {
     for (auto changed : {&AppStore::websitesChanged, &AppStore::selectedWebsiteIDChanged, &AppStore::snapshotsChanged,
                          &AppStore::errorsChanged})
@@ -48,12 +52,18 @@ StoreBridge::StoreBridge(AppStore &store, QObject *parent)
     sync();
 }
 
+StoreBridge *StoreBridge::create(QQmlEngine *engine, QJSEngine *)
+{
+    AppStore *store = preparedStore(engine);
+    if (!store)
+        qFatal("the QML engine was not prepared with a store (prepareViewEngine)");
+    return new StoreBridge(*store);
+}
+
 void StoreBridge::sync()
 {
-    QVariantList websites;
     QStringList trackingInstalled;
     for (const Website &website : m_store.websites()) {
-        websites.append(QmlValues::website(website));
         if (m_store.isTrackingInstalled(website.id))
             trackingInstalled.append(QmlValues::idText(website.id));
     }
@@ -62,13 +72,15 @@ void StoreBridge::sync()
     const std::optional<AnalyticsSnapshot> snapshot = m_store.selectedSnapshot();
     const std::optional<AnalyticsFailure> failure = m_store.selectedError();
 
-    assign(this, m_websites, websites, &StoreBridge::websitesChanged);
+    m_websites.setWebsites(m_store.websites());
     assign(this, m_selectedWebsiteID, selectedID ? QmlValues::idText(*selectedID) : QString(),
            &StoreBridge::selectedWebsiteIDChanged);
     assign(this, m_selectedWebsite, selected ? QVariant(QmlValues::website(*selected)) : QVariant(),
            &StoreBridge::selectedWebsiteChanged);
     assign(this, m_selectedSnapshot, snapshot ? QVariant(QmlValues::snapshot(*snapshot)) : QVariant(),
            &StoreBridge::selectedSnapshotChanged);
+    m_selectedCountries.setCountries(snapshot ? snapshot->countries : QList<CountryVisitors>());
+    m_selectedVisitors.setVisitors(snapshot ? snapshot->recentVisitors : QList<RecentVisitor>());
     const QString message = failure ? AnalyticsFailures::message(*failure) : QString();
     if (failure.has_value() != m_hasSelectedError || message != m_selectedErrorMessage) {
         m_hasSelectedError = failure.has_value();
@@ -165,7 +177,7 @@ QString StoreBridge::tokenUnavailableReason() const
     return AccountText::tokenUnavailable(m_store.secretStoreReach());
 }
 
-QVariantMap StoreBridge::connectAccount(const QString &address, const QString &token)
+QVariant StoreBridge::connectAccount(const QString &address, const QString &token)
 {
     const QString serviceMessage = baseURLProblem(address).value_or(QString());
     const QString tokenMessage = trimmedText(token).isEmpty() ? AccountText::emptyToken : QString();
@@ -203,7 +215,7 @@ QVariant StoreBridge::website(const QString &websiteID) const
     return {};
 }
 
-QVariantMap StoreBridge::loadCredentials(const QString &websiteID) const
+QVariant StoreBridge::loadCredentials(const QString &websiteID) const
 {
     const std::optional<QUuid> id = QmlValues::idFrom(websiteID);
     QVariantMap values;
@@ -214,9 +226,9 @@ QVariantMap StoreBridge::loadCredentials(const QString &websiteID) const
                     values.insert(it.key(), it.value());
         }
     } catch (...) {
-        return {{QStringLiteral("readable"), false}, {QStringLiteral("values"), QVariantMap()}};
+        return QVariantMap{{QStringLiteral("readable"), false}, {QStringLiteral("values"), QVariantMap()}};
     }
-    return {{QStringLiteral("readable"), true}, {QStringLiteral("values"), values}};
+    return QVariantMap{{QStringLiteral("readable"), true}, {QStringLiteral("values"), values}};
 }
 
 void StoreBridge::selectWebsite(const QString &websiteID)

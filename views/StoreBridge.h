@@ -1,7 +1,12 @@
 #pragma once
 
+#include "CountryListModel.h"
+#include "VisitorListModel.h"
+#include "WebsiteListModel.h"
+
 #include <QObject>
 #include <QPointer>
+#include <QQmlEngine>
 #include <QStringList>
 #include <QVariant>
 #include <QVariantList>
@@ -18,7 +23,12 @@ struct Website;
 class StoreBridge : public QObject
 {
     Q_OBJECT
-    Q_PROPERTY(QVariantList websites READ websites NOTIFY websitesChanged)
+    QML_NAMED_ELEMENT(Store)
+    QML_SINGLETON
+    // The lists the pages show, each kept up to date in place.
+    Q_PROPERTY(WebsiteListModel *websites READ websites CONSTANT)
+    Q_PROPERTY(CountryListModel *selectedCountries READ selectedCountries CONSTANT)
+    Q_PROPERTY(VisitorListModel *selectedVisitors READ selectedVisitors CONSTANT)
     Q_PROPERTY(QString selectedWebsiteID READ selectedWebsiteID NOTIFY selectedWebsiteIDChanged)
     Q_PROPERTY(QVariant selectedWebsite READ selectedWebsite NOTIFY selectedWebsiteChanged)
     Q_PROPERTY(QVariant selectedSnapshot READ selectedSnapshot NOTIFY selectedSnapshotChanged)
@@ -49,8 +59,12 @@ class StoreBridge : public QObject
 
 public:
     explicit StoreBridge(AppStore &store, QObject *parent = nullptr);
+    // The engine's own, over the store prepareViewEngine gave it.
+    static StoreBridge *create(QQmlEngine *engine, QJSEngine *);
 
-    QVariantList websites() const { return m_websites; }
+    WebsiteListModel *websites() { return &m_websites; }
+    CountryListModel *selectedCountries() { return &m_selectedCountries; }
+    VisitorListModel *selectedVisitors() { return &m_selectedVisitors; }
     QString selectedWebsiteID() const { return m_selectedWebsiteID; }
     QVariant selectedWebsite() const { return m_selectedWebsite; }
     QVariant selectedSnapshot() const { return m_selectedSnapshot; }
@@ -78,8 +92,9 @@ public:
     // The website with that id as a plain value, or null.
     Q_INVOKABLE QVariant website(const QString &websiteID) const;
     // {readable, values}: the stored credentials of a website ({} when none are stored);
-    // readable is false when the credential store failed.
-    Q_INVOKABLE QVariantMap loadCredentials(const QString &websiteID) const;
+    // readable is false when the credential store failed. These outcomes are plain JavaScript
+    // objects (variants): QML of Qt 6.4 has no typed record for them.
+    Q_INVOKABLE QVariant loadCredentials(const QString &websiteID) const;
 
     Q_INVOKABLE void selectWebsite(const QString &websiteID);
     Q_INVOKABLE void removeWebsite(const QString &websiteID);
@@ -95,12 +110,11 @@ public:
 
     // Keeps the token and uses the address from the next request on. {connected, serviceMessage,
     // tokenMessage}: a refused address or token says why under its field, and changes nothing.
-    Q_INVOKABLE QVariantMap connectAccount(const QString &address, const QString &token);
+    Q_INVOKABLE QVariant connectAccount(const QString &address, const QString &token);
     // Removes the stored token; the websites stay. A message when the keyring refused, else "".
     Q_INVOKABLE QString disconnectAccount();
 
 signals:
-    void websitesChanged();
     void selectedWebsiteIDChanged();
     void selectedWebsiteChanged();
     void selectedSnapshotChanged();
@@ -125,7 +139,9 @@ private:
                               ProviderCredentials credentials, int ticket);
 
     AppStore &m_store;
-    QVariantList m_websites;
+    WebsiteListModel m_websites;
+    CountryListModel m_selectedCountries;
+    VisitorListModel m_selectedVisitors;
     QString m_selectedWebsiteID;
     QVariant m_selectedWebsite;
     QVariant m_selectedSnapshot;

@@ -2,14 +2,12 @@
 
 #include "BaseURL.h"
 #include "ChartText.h"
-#include "CountryNames.h"
 #include "DateText.h"
 #include "EditorRules.h"
 #include "NumberText.h"
 #include "QmlValues.h"
 #include "SettingsText.h"
 #include "TrackingSnippet.h"
-#include "VisitText.h"
 
 #include <cmath>
 #include <limits>
@@ -89,28 +87,6 @@ QString TextRules::hourReadout(double start, double visitors) const
     return ::hourReadout(HourlyVisitorCount{Instant{start}, countFrom(visitors)});
 }
 
-QVariantList TextRules::shownCountries(const QVariantList &countries) const
-{
-    QVariantList rows;
-    for (const CountryVisitors &country : ::shownCountries(QmlValues::countriesFrom(countries)))
-        rows.append(QVariantMap{{QStringLiteral("code"), country.code},
-                                {QStringLiteral("label"), countryLabel(country.code)},
-                                {QStringLiteral("visitors"), countText(country.visitors)}});
-    return rows;
-}
-
-QVariantList TextRules::shownVisitors(const QVariantList &visitors) const
-{
-    QVariantList rows;
-    for (const RecentVisitor &visitor : ::shownVisitors(QmlValues::visitorsFrom(visitors)))
-        rows.append(QVariantMap{{QStringLiteral("id"), visitor.id},
-                                {QStringLiteral("name"), countryName(visitor.country)},
-                                {QStringLiteral("duration"), visitDuration(visitor.seconds)},
-                                {QStringLiteral("summary"), visitSummary(visitor.referrer, visitor.pages)},
-                                {QStringLiteral("clicked"), clickedText(visitor.clicks)}});
-    return rows;
-}
-
 QString TextRules::websiteRowTitle(const QString &displayName, const QString &domain) const
 {
     return ::websiteRowTitle(Website{{}, displayName, domain, std::nullopt});
@@ -143,7 +119,7 @@ QString TextRules::confirmTitle(bool isTesting, bool editing, bool usesConnectWo
     return EditorRules::confirmTitle(isTesting, editing, usesConnectWording);
 }
 
-QVariantMap TextRules::websiteFromInput(const QString &websiteID, const QString &displayName, const QString &domain,
+QVariant TextRules::websiteFromInput(const QString &websiteID, const QString &displayName, const QString &domain,
                                         const QString &dashboard, const QVariantList &credentialFields,
                                         const QVariantMap &secretValues) const
 {
@@ -161,8 +137,8 @@ QVariantMap TextRules::websiteFromInput(const QString &websiteID, const QString 
     const EditorRules::Outcome outcome =
         EditorRules::websiteFromInput(id, displayName, domain, dashboard, fields, secrets);
     if (!outcome.website)
-        return {{QStringLiteral("message"), outcome.message}};
-    return {{QStringLiteral("message"), QString()},
+        return QVariantMap{{QStringLiteral("message"), outcome.message}};
+    return QVariantMap{{QStringLiteral("message"), QString()},
             {QStringLiteral("website"), QVariantMap{
                  {QStringLiteral("id"), QmlValues::idText(outcome.website->id)},
                  {QStringLiteral("displayName"), outcome.website->displayName},

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QQmlEngine>
 #include <QString>
 #include <QVariant>
 #include <QVariantList>
@@ -11,6 +12,8 @@
 class TextRules : public QObject
 {
     Q_OBJECT
+    QML_ELEMENT
+    QML_SINGLETON
     Q_PROPERTY(QString missingValue READ missingValue CONSTANT)
     Q_PROPERTY(QString snippetReminder READ snippetReminder CONSTANT)
     Q_PROPERTY(QString credentialsUnreadableMessage READ credentialsUnreadableMessage CONSTANT)
@@ -37,11 +40,6 @@ public:
     Q_INVOKABLE double chartBarHeight(double visitors, double scaleMaximum) const;
     Q_INVOKABLE QString hourReadout(double start, double visitors) const;
 
-    // [{code, label, visitors}] of the countries shown, visitors as formatted text.
-    Q_INVOKABLE QVariantList shownCountries(const QVariantList &countries) const;
-    // [{id, name, duration, summary, clicked}] of the visitors shown.
-    Q_INVOKABLE QVariantList shownVisitors(const QVariantList &visitors) const;
-
     Q_INVOKABLE QString websiteRowTitle(const QString &displayName, const QString &domain) const;
     Q_INVOKABLE bool websiteRowShowsSubtitle(const QString &displayName, const QString &domain) const;
     Q_INVOKABLE QString refreshCaption(int chosenSeconds, double providerMinimumSeconds) const;
@@ -52,8 +50,9 @@ public:
     Q_INVOKABLE QString editorTitle(bool editing) const;
     Q_INVOKABLE QString confirmTitle(bool isTesting, bool editing, bool usesConnectWording) const;
     // {message} when the input stops the save, else {message: "", website: {id, displayName,
-    // domain, dashboardURLString}}; an empty or unreadable id makes a new one.
-    Q_INVOKABLE QVariantMap websiteFromInput(const QString &websiteID, const QString &displayName,
+    // domain, dashboardURLString}}, as a plain JavaScript object; an empty or unreadable id
+    // makes a new one.
+    Q_INVOKABLE QVariant websiteFromInput(const QString &websiteID, const QString &displayName,
                                              const QString &domain, const QString &dashboard,
                                              const QVariantList &credentialFields,
                                              const QVariantMap &secretValues) const;

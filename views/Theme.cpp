@@ -1,6 +1,7 @@
 #include "Theme.h"
 
 #include "AppStore.h"
+#include "ViewEngine.h"
 
 #include <QEvent>
 #include <QFontDatabase>
@@ -15,6 +16,14 @@ Theme::Theme(AppStore &store, QObject *parent)
     // The desktop switching between light and dark reaches the application as a new palette.
     qApp->installEventFilter(this);
     m_dark = wantsDark();
+}
+
+Theme *Theme::create(QQmlEngine *engine, QJSEngine *)
+{
+    AppStore *store = preparedStore(engine);
+    if (!store)
+        qFatal("the QML engine was not prepared with a store (prepareViewEngine)");
+    return new Theme(*store);
 }
 
 bool Theme::isDarkWindowColor(const QColor &window)

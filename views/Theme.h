@@ -4,6 +4,7 @@
 
 #include <QColor>
 #include <QObject>
+#include <QQmlEngine>
 
 class AppStore;
 
@@ -12,6 +13,8 @@ class AppStore;
 class Theme : public QObject
 {
     Q_OBJECT
+    QML_ELEMENT
+    QML_SINGLETON
     Q_PROPERTY(bool dark READ dark NOTIFY changed)
     Q_PROPERTY(QColor window READ window NOTIFY changed)
     Q_PROPERTY(QColor foreground READ foreground NOTIFY changed)
@@ -38,6 +41,8 @@ class Theme : public QObject
 
 public:
     explicit Theme(AppStore &store, QObject *parent = nullptr);
+    // The engine's own, over the store prepareViewEngine gave it.
+    static Theme *create(QQmlEngine *engine, QJSEngine *);
 
     // Whether a window of this colour belongs to a dark desktop.
     static bool isDarkWindowColor(const QColor &window);

@@ -8,6 +8,7 @@ BUILD_PACKAGES=(
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
   qml6-module-qtquick-window qml6-module-qtquick-templates qml6-module-qtqml-workerscript
   qml6-module-qttest libcpp-httplib-dev
+  qt6-declarative-dev-tools qml6-module-qtqml qml6-module-qtqml-models
   libsqlite3-dev libmaxminddb-dev libboost1.81-dev libpq-dev
 )
 TEST_PACKAGES=(xvfb trayer xdotool imagemagick x11-utils dbus-x11 gnome-keyring fonts-noto-color-emoji chromium postgresql iproute2)

@@ -4,7 +4,7 @@
 #include "BaseURL.h"
 #include "MenuBarController.h"
 #include "StoreFakes.h"
-#include "ViewRegistration.h"
+#include "ViewEngine.h"
 
 #include <QApplication>
 #include <QQuickItem>
@@ -41,7 +41,7 @@ struct Shell : StoreFixture {
         defaults->settings->setValue("orvela.menuBarMetric", MenuBarMetrics::rawValue(metric));
         store = makeStore();
         controller = std::make_unique<MenuBarController>(
-            *store, [this](QQmlEngine &engine) { registerViewTypes(engine, *store); });
+            *store, [this](QQmlEngine &engine) { prepareViewEngine(engine, *store); });
         controller->install();
     }
 

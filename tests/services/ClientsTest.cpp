@@ -371,10 +371,55 @@ private slots:
         QCOMPARE(failure(), AnalyticsFailure::unavailable);
         QCOMPARE(loadError(), CloudSyncError::server);
 
-        // Being offline cannot be staged on loopback.
-        for (const auto code : {QNetworkReply::NetworkSessionFailedError, QNetworkReply::TemporaryNetworkFailureError,
-                                QNetworkReply::BackgroundRequestNotAllowedError})
-            QCOMPARE(cloudSyncErrorFrom(std::make_exception_ptr(TransferError{code})), CloudSyncError::offline);
+    }
+
+    // One reading of how a transfer ended, put in each client's words. Some of these cannot be
+    // staged on loopback (being offline), others only with a proxy.
+    void transferOutcomes_data()
+    {
+        using E = QNetworkReply::NetworkError;
+        QTest::addColumn<std::exception_ptr>("thrown");
+        QTest::addColumn<std::optional<TransferFailure>>("failure");
+        QTest::addColumn<AnalyticsFailure>("statsFailure");
+        QTest::addColumn<CloudSyncError>("syncError");
+        const auto row = [](const char *name, auto thrown, std::optional<TransferFailure> failure, AnalyticsFailure stats,
+                            CloudSyncError sync) {
+            QTest::newRow(name) << std::make_exception_ptr(thrown) << failure << stats << sync;
+        };
+        for (const E code : {E::NetworkSessionFailedError, E::TemporaryNetworkFailureError, E::BackgroundRequestNotAllowedError})
+            row(QByteArray::number(code).prepend("offline ").constData(), TransferError{code}, TransferFailure::offline,
+                AnalyticsFailure::offline, CloudSyncError::offline);
+        row("our stop", TaskCancelled{}, TransferFailure::cancelled, AnalyticsFailure::cancelled, CloudSyncError::cancelled);
+        row("aborted after our stop", TransferError{E::OperationCanceledError, {}, true}, TransferFailure::cancelled,
+            AnalyticsFailure::cancelled, CloudSyncError::cancelled);
+        row("the transfer time-out", TransferError{E::OperationCanceledError}, TransferFailure::timedOut,
+            AnalyticsFailure::timedOut, CloudSyncError::server);
+        row("proxy time-out", TransferError{E::ProxyTimeoutError}, TransferFailure::timedOut, AnalyticsFailure::timedOut,
+            CloudSyncError::server);
+        row("authentication without a status", TransferError{E::AuthenticationRequiredError},
+            TransferFailure::authenticationRequired, AnalyticsFailure::invalidCredentials, CloudSyncError::server);
+        row("authentication with a status", TransferError{E::AuthenticationRequiredError, 407}, TransferFailure::other,
+            AnalyticsFailure::unavailable, CloudSyncError::server);
+        row("unparsable reply", TransferError{E::ProtocolFailure}, TransferFailure::protocolFailure,
+            AnalyticsFailure::malformedResponse, CloudSyncError::server);
+        row("oversized", OversizedReply{10}, TransferFailure::oversized, AnalyticsFailure::malformedResponse,
+            CloudSyncError::malformedResponse);
+        row("connection refused", TransferError{E::ConnectionRefusedError}, TransferFailure::other,
+            AnalyticsFailure::unavailable, CloudSyncError::server);
+        row("not a transfer's", std::runtime_error("other"), std::nullopt, AnalyticsFailure::unavailable,
+            CloudSyncError::server);
+        row("the client's own", CloudSyncError::unauthorized, std::nullopt, AnalyticsFailure::unavailable,
+            CloudSyncError::unauthorized);
+    }
+    void transferOutcomes()
+    {
+        QFETCH(std::exception_ptr, thrown);
+        QFETCH(std::optional<TransferFailure>, failure);
+        QFETCH(AnalyticsFailure, statsFailure);
+        QFETCH(CloudSyncError, syncError);
+        QCOMPARE(transferFailure(thrown), failure);
+        QCOMPARE(AnalyticsFailures::classify(thrown), statsFailure);
+        QCOMPARE(cloudSyncErrorFrom(thrown), syncError);
     }
 
     // Bodies past the limit, however they come, through the transfer beneath both clients.

@@ -8,6 +8,7 @@
 //       owns the Secret Service's bus name, prints "held" and stops itself: a keyring that never answers
 
 #include "KeychainStore.h"
+#include "Logging.h"
 
 #pragma push_macro("signals")
 #undef signals
@@ -66,6 +67,7 @@ std::string call(KeychainStore &store, const std::string &op)
 
 int main(int argc, char **argv)
 {
+    installMessageFormat();
     if (argc == 2 && std::string(argv[1]) == "hold-name")
         return holdName();
     if (argc < 4 || std::string(argv[1]) != "run") {

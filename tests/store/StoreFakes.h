@@ -213,8 +213,11 @@ struct StoreFixture {
 
     void reset() { *this = StoreFixture(); }
     // With services, returns once they have started (the keyring is read on another thread first).
+    // Whether this machine has a network link is no business of these tests: connectivity is
+    // driven through handleLinkChange.
     std::unique_ptr<AppStore> makeStore(bool startServices = false)
     {
+        LinkMonitor::setSystemReachabilityUsed(false);
         auto store = std::make_unique<AppStore>(provider, keychain, cloud, defaults->settings, startServices, clock);
         if (startServices && !QTest::qWaitFor([&] { return store->servicesStarted(); }, 10000))
             qFatal("the store's services never started");

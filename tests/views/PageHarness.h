@@ -8,7 +8,7 @@
 #include "PersistedState.h"
 #include "QmlValues.h"
 #include "StoreFakes.h"
-#include "ViewRegistration.h"
+#include "ViewEngine.h"
 
 #include <QDir>
 #include <QGuiApplication>
@@ -128,7 +128,7 @@ public:
                                            realSyncClient ? nullptr : std::make_shared<FakeSyncClient>(),
                                            defaults.settings, false);
         engine = std::make_unique<QQmlEngine>();
-        registerViewTypes(*engine, *store);
+        prepareViewEngine(*engine, *store);
         QQmlComponent component(engine.get(), QUrl("qrc:/qt/qml/Orvela/" + file));
         page = qobject_cast<QQuickItem *>(component.createWithInitialProperties(properties));
         if (!page)

@@ -138,7 +138,7 @@ PanelPage {
                 TrackingSnippetView {
                     objectName: "trackingSnippet"
                     width: parent.width
-                    siteID: dashboard.website.id
+                    siteID: Store.selectedWebsiteID
                 }
             }
         }
@@ -194,7 +194,6 @@ PanelPage {
 
         RecentActivityView {
             objectName: "recentActivity"
-            snapshot: dashboard.snapshot
         }
     }
 
@@ -202,6 +201,12 @@ PanelPage {
         id: overviewSection
 
         Column {
+            id: overview
+
+            // The section's own view of the figures: a section reads the store, not the page.
+            readonly property var snapshot: Store.selectedSnapshot
+            readonly property bool hasSnapshot: snapshot !== undefined && snapshot !== null
+
             objectName: "overview"
             spacing: 0
 
@@ -225,12 +230,12 @@ PanelPage {
                     id: liveValue
                     objectName: "liveValue"
                     width: parent.width
-                    text: TextRules.count(dashboard.hasSnapshot ? dashboard.snapshot.liveVisitors : null)
+                    text: TextRules.count(overview.hasSnapshot ? overview.snapshot.liveVisitors : null)
                     font.pixelSize: 44
                     font.weight: Font.Medium
                     fontSizeMode: Text.HorizontalFit
                     minimumPixelSize: 22
-                    color: dashboard.hasSnapshot ? Theme.text : Theme.secondaryText
+                    color: overview.hasSnapshot ? Theme.text : Theme.secondaryText
                     Accessible.ignored: true
                 }
             }
@@ -248,7 +253,7 @@ PanelPage {
                     objectName: "visitorsToday"
                     width: dailyFigures.cellWidth
                     title: "Visitors today"
-                    value: dashboard.hasSnapshot ? dashboard.snapshot.visitorsToday : null
+                    value: overview.hasSnapshot ? overview.snapshot.visitorsToday : null
                 }
 
                 Rectangle {
@@ -267,13 +272,13 @@ PanelPage {
                     objectName: "pageViewsToday"
                     width: dailyFigures.cellWidth
                     title: "Page views"
-                    value: dashboard.hasSnapshot ? dashboard.snapshot.pageViewsToday : null
+                    value: overview.hasSnapshot ? overview.snapshot.pageViewsToday : null
                 }
             }
 
             Column {
                 objectName: "chartBlock"
-                readonly property var hours: dashboard.hasSnapshot ? dashboard.snapshot.hourlyVisitors : null
+                readonly property var hours: overview.hasSnapshot ? overview.snapshot.hourlyVisitors : null
                 visible: hours !== null && hours !== undefined && hours.length > 0
                 width: parent.width
                 topPadding: 14

@@ -12,16 +12,35 @@ Rectangle {
     property string page: "main"
     // The editor's website; "" when it adds one.
     property string editorWebsiteID: ""
-    readonly property Item currentPage: pageLoader.item
+    readonly property Item currentPage: pageLoader.item as Item
+    // The page's file in this module.
+    readonly property string pageFile: {
+        if (page === "settings")
+            return "SettingsView.qml"
+        if (page === "editor")
+            return "WebsiteEditorView.qml"
+        return Store.websites.count === 0 ? "EmptyStateView.qml" : "DashboardView.qml"
+    }
 
     function showEditor(websiteID) {
         editorWebsiteID = websiteID
         page = "editor"
     }
 
+    // Each page is built afresh when it is shown, the editor with its website. By file: a page
+    // needs nothing of this scope but its signals, heard below.
+    function showPage() {
+        const properties = pageFile === "WebsiteEditorView.qml" ? { width: 320, websiteID: editorWebsiteID }
+                                                                : { width: 320 }
+        pageLoader.setSource(pageFile, properties)
+    }
+
+    onPageFileChanged: showPage()
+    Component.onCompleted: showPage()
+
     width: 320
     implicitWidth: 320
-    implicitHeight: pageLoader.item ? pageLoader.item.implicitHeight : 120
+    implicitHeight: currentPage ? currentPage.implicitHeight : 120
     color: Theme.window
 
     // Controls on every page take the scheme's colours.
@@ -46,48 +65,33 @@ Rectangle {
     Loader {
         id: pageLoader
         width: 320
-        sourceComponent: {
-            if (root.page === "settings")
-                return settingsPage
-            if (root.page === "editor")
-                return editorPage
-            return Store.websites.length === 0 ? emptyPage : dashboardPage
-        }
     }
 
-    Component {
-        id: emptyPage
-        EmptyStateView {
-            width: 320
-            onConnect: root.showEditor("")
-            onSettings: root.page = "settings"
-        }
+    // What the pages ask for.
+    Connections {
+        target: root.currentPage as EmptyStateView
+
+        function onConnect() { root.showEditor("") }
+        function onSettings() { root.page = "settings" }
     }
 
-    Component {
-        id: dashboardPage
-        DashboardView {
-            width: 320
-            onSettings: root.page = "settings"
-        }
+    Connections {
+        target: root.currentPage as DashboardView
+
+        function onSettings() { root.page = "settings" }
     }
 
-    Component {
-        id: settingsPage
-        SettingsView {
-            width: 320
-            onClose: root.page = "main"
-            onAdd: root.showEditor("")
-            onEdit: websiteID => root.showEditor(websiteID)
-        }
+    Connections {
+        target: root.currentPage as SettingsView
+
+        function onClose() { root.page = "main" }
+        function onAdd() { root.showEditor("") }
+        function onEdit(websiteID) { root.showEditor(websiteID) }
     }
 
-    Component {
-        id: editorPage
-        WebsiteEditorView {
-            width: 320
-            websiteID: root.editorWebsiteID
-            onClose: root.page = "main"
-        }
+    Connections {
+        target: root.currentPage as WebsiteEditorView
+
+        function onClose() { root.page = "main" }
     }
 }

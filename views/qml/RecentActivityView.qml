@@ -1,3 +1,5 @@
+pragma ComponentBehavior: Bound
+
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
@@ -7,17 +9,14 @@ import Orvela
 Column {
     id: recent
 
-    // The selected website's snapshot, or null.
-    property var snapshot: null
-
-    readonly property var countries: TextRules.shownCountries(snapshot ? snapshot.countries : [])
-    readonly property var visitors: TextRules.shownVisitors(snapshot ? snapshot.recentVisitors : [])
+    readonly property CountryListModel countries: Store.selectedCountries
+    readonly property VisitorListModel visitors: Store.selectedVisitors
 
     spacing: 16
 
     Column {
         objectName: "countriesBlock"
-        visible: recent.countries.length > 0
+        visible: recent.countries.count > 0
         width: parent.width
         spacing: 6
 
@@ -29,7 +28,10 @@ Column {
             model: recent.countries
 
             RowLayout {
-                required property var modelData
+                id: countryRow
+
+                required property string label
+                required property string visitors
 
                 objectName: "countryRow"
                 width: parent.width
@@ -37,7 +39,7 @@ Column {
 
                 Label {
                     objectName: "countryLabel"
-                    text: modelData.label
+                    text: countryRow.label
                     font.pixelSize: 12
                     color: Theme.text
                     elide: Text.ElideRight
@@ -46,7 +48,7 @@ Column {
 
                 Label {
                     objectName: "countryVisitors"
-                    text: modelData.visitors
+                    text: countryRow.visitors
                     font.pixelSize: 12
                     font.weight: Font.Medium
                     color: Theme.secondaryText
@@ -58,7 +60,7 @@ Column {
 
     Column {
         objectName: "visitorsBlock"
-        visible: recent.visitors.length > 0
+        visible: recent.visitors.count > 0
         width: parent.width
         spacing: 10
 
@@ -70,14 +72,23 @@ Column {
             model: recent.visitors
 
             Column {
-                required property var modelData
+                id: entry
+
+                required property string name
+                required property string duration
+                required property string summary
+                required property string clicked
 
                 objectName: "visitorEntry"
                 width: parent.width
                 spacing: 2
                 Accessible.role: Accessible.StaticText
-                Accessible.name: [modelData.name, modelData.duration, modelData.summary, modelData.clicked]
-                                 .filter(part => part !== "").join(", ")
+                Accessible.name: {
+                    let spoken = ""
+                    for (const part of [entry.name, entry.duration, entry.summary, entry.clicked])
+                        spoken += part === "" ? "" : (spoken === "" ? "" : ", ") + part
+                    return spoken
+                }
 
                 RowLayout {
                     width: parent.width
@@ -85,7 +96,7 @@ Column {
 
                     Label {
                         objectName: "visitorCountry"
-                        text: modelData.name
+                        text: entry.name
                         font.pixelSize: 12
                         font.weight: Font.Medium
                         color: Theme.text
@@ -96,7 +107,7 @@ Column {
 
                     Caption {
                         objectName: "visitorDuration"
-                        text: modelData.duration
+                        text: entry.duration
                         Layout.leftMargin: 2
                         Accessible.ignored: true
                     }
@@ -105,7 +116,7 @@ Column {
                 Caption {
                     objectName: "visitorSummary"
                     width: parent.width
-                    text: modelData.summary
+                    text: entry.summary
                     elide: Text.ElideRight
                     Accessible.ignored: true
                 }
@@ -114,7 +125,7 @@ Column {
                     objectName: "visitorClicks"
                     visible: text !== ""
                     width: parent.width
-                    text: modelData.clicked
+                    text: entry.clicked
                     elide: Text.ElideRight
                     Accessible.ignored: true
                 }
@@ -124,7 +135,7 @@ Column {
 
     Label {
         objectName: "noRecentActivity"
-        visible: recent.countries.length === 0 && recent.visitors.length === 0
+        visible: recent.countries.count === 0 && recent.visitors.count === 0
         text: "No recent activity yet."
         font.pixelSize: 12
         color: Theme.secondaryText

@@ -1,3 +1,5 @@
+pragma ComponentBehavior: Bound
+
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
@@ -68,14 +70,14 @@ PanelPage {
 
             Label {
                 objectName: "noWebsite"
-                visible: Store.websites.length === 0
+                visible: Store.websites.count === 0
                 text: "No website yet."
                 font.pixelSize: 12
                 color: Theme.secondaryText
             }
 
             Column {
-                visible: Store.websites.length > 0
+                visible: Store.websites.count > 0
                 width: parent.width
                 spacing: 8
 
@@ -289,12 +291,13 @@ PanelPage {
     component WebsiteRow: RowLayout {
         id: row
 
-        required property var modelData
-        readonly property bool selected: modelData.id === Store.selectedWebsiteID
-        readonly property bool showsSubtitle: TextRules.websiteRowShowsSubtitle(modelData.displayName,
-                                                                                 modelData.domain)
+        required property string websiteID
+        required property string displayName
+        required property string domain
+        readonly property bool selected: websiteID === Store.selectedWebsiteID
+        readonly property bool showsSubtitle: TextRules.websiteRowShowsSubtitle(displayName, domain)
 
-        objectName: "websiteRow:" + modelData.domain
+        objectName: "websiteRow:" + domain
         spacing: 8
 
         AbstractButton {
@@ -311,11 +314,11 @@ PanelPage {
             Layout.fillWidth: true
             Layout.maximumWidth: implicitWidth
             Accessible.role: Accessible.Button
-            Accessible.name: row.showsSubtitle ? title.text + ", " + row.modelData.domain : title.text
+            Accessible.name: row.showsSubtitle ? title.text + ", " + row.domain : title.text
             Accessible.checkable: true
             Accessible.checked: row.selected
             onClicked: {
-                Store.selectWebsite(row.modelData.id)
+                Store.selectWebsite(row.websiteID)
                 settingsPage.close()
             }
 
@@ -331,7 +334,7 @@ PanelPage {
                 }
 
                 FaviconView {
-                    domain: row.modelData.domain
+                    domain: row.domain
                 }
 
                 ColumnLayout {
@@ -341,7 +344,7 @@ PanelPage {
                     Label {
                         id: title
                         objectName: "rowTitle"
-                        text: TextRules.websiteRowTitle(row.modelData.displayName, row.modelData.domain)
+                        text: TextRules.websiteRowTitle(row.displayName, row.domain)
                         font.pixelSize: 12
                         color: Theme.text
                         elide: Text.ElideRight
@@ -351,7 +354,7 @@ PanelPage {
                     Caption {
                         objectName: "rowSubtitle"
                         visible: row.showsSubtitle
-                        text: row.modelData.domain
+                        text: row.domain
                         elide: Text.ElideRight
                         Layout.fillWidth: true
                     }
@@ -378,14 +381,14 @@ PanelPage {
             objectName: "editButton"
             text: "Edit"
             fontSize: 12
-            onClicked: settingsPage.edit(row.modelData.id)
+            onClicked: settingsPage.edit(row.websiteID)
         }
 
         PlainButton {
             objectName: "removeButton"
             text: "Remove"
             fontSize: 12
-            onClicked: Store.removeWebsite(row.modelData.id)
+            onClicked: Store.removeWebsite(row.websiteID)
         }
     }
 }

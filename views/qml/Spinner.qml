@@ -1,3 +1,5 @@
+pragma ComponentBehavior: Bound
+
 import QtQuick
 import Orvela
 
@@ -24,18 +26,21 @@ Item {
     Repeater {
         model: 12
         Rectangle {
+            id: spoke
+
             required property int index
+
             x: spinner.width / 2 - width / 2
             y: 0
             width: 2
             height: spinner.height * 0.3
             radius: width / 2
             color: spinner.color
-            opacity: 0.15 + 0.85 * (((index - spinner.phase + 12) % 12) / 11)
+            opacity: 0.15 + 0.85 * (((spoke.index - spinner.phase + 12) % 12) / 11)
             transform: Rotation {
                 origin.x: 1
                 origin.y: spinner.height / 2
-                angle: index * 30
+                angle: spoke.index * 30
             }
         }
     }

@@ -13,7 +13,8 @@ Image {
 
     width: side
     height: side
-    sourceSize: Qt.size(side, side)
+    sourceSize.width: side
+    sourceSize.height: side
     source: name === "" ? "" : "image://symbol/" + name + "/" + color.toString().substring(1)
     fillMode: Image.PreserveAspectFit
     smooth: true

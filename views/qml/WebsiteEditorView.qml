@@ -1,3 +1,5 @@
+pragma ComponentBehavior: Bound
+
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
@@ -24,8 +26,13 @@ PanelPage {
     property int pendingSave: 0
 
     readonly property bool editing: websiteID !== ""
-    readonly property bool trackingInstalled: editing
-                                              && Store.trackingInstalledIDs.indexOf(websiteID.toUpperCase()) >= 0
+    readonly property bool trackingInstalled: {
+        for (const installed of Store.trackingInstalledIDs) {
+            if (editing && installed === websiteID.toUpperCase())
+                return true
+        }
+        return false
+    }
 
     function load() {
         if (!editing)
@@ -162,24 +169,27 @@ PanelPage {
             model: Store.credentialFields
 
             Column {
+                id: credential
+
+                // {key, label, prompt, isSecret}
                 required property var modelData
 
                 width: parent.width
                 spacing: 12
 
                 Caption {
-                    text: modelData.label
+                    text: credential.modelData.label
                 }
 
                 FieldInput {
-                    objectName: "credentialField:" + modelData.key
+                    objectName: "credentialField:" + credential.modelData.key
                     width: parent.width
-                    placeholderText: modelData.prompt
-                    echoMode: modelData.isSecret ? TextInput.Password : TextInput.Normal
-                    text: editor.secretValues[modelData.key] || ""
-                    onTextEdited: editor.setSecret(modelData.key, text)
-                    Accessible.name: modelData.label
-                    Accessible.passwordEdit: modelData.isSecret
+                    placeholderText: credential.modelData.prompt
+                    echoMode: credential.modelData.isSecret ? TextInput.Password : TextInput.Normal
+                    text: editor.secretValues[credential.modelData.key] || ""
+                    onTextEdited: editor.setSecret(credential.modelData.key, text)
+                    Accessible.name: credential.modelData.label
+                    Accessible.passwordEdit: credential.modelData.isSecret
                 }
             }
         }
@@ -197,14 +207,11 @@ PanelPage {
                 wrapMode: Text.Wrap
             }
 
-            Loader {
+            TrackingSnippetView {
+                objectName: "trackingSnippet"
                 width: parent.width
                 visible: editor.editing
-                active: editor.editing
-                sourceComponent: TrackingSnippetView {
-                    objectName: "trackingSnippet"
-                    siteID: editor.websiteID
-                }
+                siteID: editor.websiteID
             }
         }
 

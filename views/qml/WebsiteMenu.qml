@@ -1,3 +1,5 @@
+pragma ComponentBehavior: Bound
+
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
@@ -133,18 +135,19 @@ AbstractButton {
             delegate: MenuItem {
                 id: item
 
-                required property var modelData
-                readonly property bool selected: modelData.id === Store.selectedWebsiteID
+                required property string websiteID
+                required property string domain
+                readonly property bool selected: websiteID === Store.selectedWebsiteID
 
                 objectName: "websiteMenuItem"
-                text: modelData.domain
+                text: domain
                 implicitHeight: 22
                 leftPadding: 8
                 rightPadding: 12
                 Accessible.name: text
                 Accessible.checkable: true
                 Accessible.checked: selected
-                onTriggered: Store.selectWebsite(modelData.id)
+                onTriggered: Store.selectWebsite(websiteID)
 
                 contentItem: RowLayout {
                     spacing: 5
