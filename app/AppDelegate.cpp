@@ -77,8 +77,8 @@ AppDelegate::AppDelegate(LaunchValues launch, QObject *parent) : QObject(parent)
     // A fresh keychain store per read: the token the store saved last is the one sent.
     auto provider = std::make_shared<OrvelaAnalyticsProvider>(
         [service] { return KeychainStore(service).loadSyncToken(); }, &defaultBaseURL);
-    auto defaults = std::make_shared<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                                QStringLiteral("orvela"), QStringLiteral("orvela"));
+    auto defaults = std::make_shared<QSettings>(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("orvela"),
+                                                QStringLiteral("orvela"));
     m_store = std::make_unique<AppStore>(std::move(provider), std::make_shared<KeychainStore>(service), nullptr,
                                          std::move(defaults), true);
 }

@@ -34,8 +34,7 @@ MenuBarController::MenuBarController(AppStore &store, ViewSetup viewSetup, QObje
     : QObject(parent),
       m_store(store),
       m_viewSetup(std::move(viewSetup))
-{
-}
+{}
 
 MenuBarController::~MenuBarController()
 {
@@ -280,7 +279,6 @@ bool MenuBarController::eventFilter(QObject *watched, QEvent *event)
         if (m_panel->isVisible())
             grabInput();
         return false;
-    default:
-        return false;
+    default: return false;
     }
 }

@@ -28,8 +28,7 @@ void quitOnTerminationSignals(QObject *parent)
     auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, parent);
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] {
         char buffer[16];
-        while (::read(signalPipe[0], buffer, sizeof buffer) > 0) {
-        }
+        while (::read(signalPipe[0], buffer, sizeof buffer) > 0) {}
         QCoreApplication::quit();
     });
 

@@ -21,8 +21,8 @@ QByteArray requestLine(const QVariantMap &handOver)
 {
     if (handOver.isEmpty())
         return openRequest + '\n';
-    return openRequest + ' ' + QJsonDocument(QJsonObject::fromVariantMap(handOver)).toJson(QJsonDocument::Compact)
-           + '\n';
+    return openRequest + ' ' + QJsonDocument(QJsonObject::fromVariantMap(handOver)).toJson(QJsonDocument::Compact) +
+        '\n';
 }
 
 // The hand-over of a request line, or none when the line is no request.
@@ -41,8 +41,7 @@ std::optional<QVariantMap> handOverFrom(QByteArray line)
 
 }  // namespace
 
-SingleInstance::SingleInstance(QString directory, QObject *parent)
-    : QObject(parent), m_directory(std::move(directory))
+SingleInstance::SingleInstance(QString directory, QObject *parent) : QObject(parent), m_directory(std::move(directory))
 {
     connect(&m_server, &QLocalServer::newConnection, this, &SingleInstance::acceptConnections);
 }
@@ -91,8 +90,8 @@ SingleInstance::Role SingleInstance::claim(std::chrono::milliseconds wait, const
         if (socket.waitForConnected(int(std::max<qint64>(deadline.remainingTime(), 0)))) {
             socket.write(requestLine(handOver));
             socket.flush();
-            while (!socket.canReadLine() && socket.waitForReadyRead(int(std::max<qint64>(deadline.remainingTime(), 1)))) {
-            }
+            while (!socket.canReadLine() &&
+                   socket.waitForReadyRead(int(std::max<qint64>(deadline.remainingTime(), 1)))) {}
             if (socket.canReadLine() && socket.readLine() == openReply)
                 return Role::handedOff;
         }

@@ -10,8 +10,8 @@
 
 // One Orvela per user session. The first process holds a lock file and listens on a local
 // socket beside it (only the user can connect); a later one finds the lock held, hands the first
-// what it was started with, asks it to open its panel, and ends. The lock, not the socket, decides who is first: a socket file left by a crashed
-// process proves nothing, and two processes started together cannot both win.
+// what it was started with, asks it to open its panel, and ends. The lock, not the socket, decides who is first: a
+// socket file left by a crashed process proves nothing, and two processes started together cannot both win.
 class SingleInstance : public QObject
 {
     Q_OBJECT

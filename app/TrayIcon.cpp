@@ -25,7 +25,8 @@ public:
         // gives the figure more width.
         const qreal height = std::min(rect.width(), rect.height());
         const qreal width = m_text ? std::min<qreal>(rect.width(), height * 1.5) : height;
-        const QRectF slot(rect.x() + (rect.width() - width) / 2, rect.y() + (rect.height() - height) / 2, width, height);
+        const QRectF slot(rect.x() + (rect.width() - width) / 2, rect.y() + (rect.height() - height) / 2, width,
+                          height);
         // A small icon needs every pixel for the figure; a larger one keeps a pixel's air.
         const qreal inset = height < 20 ? 0 : std::max(1.0, std::round(height * 0.04));
         const QRectF badge = slot.adjusted(inset, inset, -inset, -inset);
@@ -178,8 +179,8 @@ private:
     static void paintChart(QPainter *painter, const QRectF &badge)
     {
         // The symbol is drawn black; keep its shape and paint it white.
-        const QRectF inner = badge.adjusted(badge.width() * 0.18, badge.height() * 0.18, -badge.width() * 0.18,
-                                            -badge.height() * 0.18);
+        const QRectF inner =
+            badge.adjusted(badge.width() * 0.18, badge.height() * 0.18, -badge.width() * 0.18, -badge.height() * 0.18);
         const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
         QImage symbol((inner.size() * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
         symbol.fill(Qt::transparent);

@@ -29,8 +29,9 @@ void failWithoutDisplay(QtMsgType type, const QMessageLogContext &context, const
         previousHandler(type, context, message);
         return;
     }
-    std::fprintf(stderr, "orvela: cannot open the display (DISPLAY=%s, WAYLAND_DISPLAY=%s); Orvela needs a "
-                         "graphical session.\n",
+    std::fprintf(stderr,
+                 "orvela: cannot open the display (DISPLAY=%s, WAYLAND_DISPLAY=%s); Orvela needs a "
+                 "graphical session.\n",
                  qgetenv("DISPLAY").constData(), qgetenv("WAYLAND_DISPLAY").constData());
     std::_Exit(EXIT_FAILURE);
 }
@@ -84,10 +85,8 @@ int main(int argc, char *argv[])
     {
         SingleInstance instance;
         switch (instance.claim(std::chrono::seconds(5), launch.toMap())) {
-        case SingleInstance::Role::primary:
-            break;
-        case SingleInstance::Role::handedOff:
-            return EXIT_SUCCESS;
+        case SingleInstance::Role::primary: break;
+        case SingleInstance::Role::handedOff: return EXIT_SUCCESS;
         case SingleInstance::Role::failed:
             qCCritical(lcApp, "another Orvela is running but does not answer (%s).", qPrintable(instance.socketPath()));
             return EXIT_FAILURE;
@@ -95,10 +94,9 @@ int main(int argc, char *argv[])
         quitOnTerminationSignals(app);
 
         auto delegate = std::make_unique<AppDelegate>(launch);
-        QObject::connect(&instance, &SingleInstance::activationRequested, delegate.get(),
-                         [&delegate](const QVariantMap &handedOver) {
-                             delegate->handOver(LaunchValues::fromMap(handedOver));
-                         });
+        QObject::connect(
+            &instance, &SingleInstance::activationRequested, delegate.get(),
+            [&delegate](const QVariantMap &handedOver) { delegate->handOver(LaunchValues::fromMap(handedOver)); });
         QObject::connect(app, &QCoreApplication::aboutToQuit, delegate.get(), &AppDelegate::applicationWillTerminate);
         std::unique_ptr<TestReport> report;
         // Launching has finished once the event loop runs.
@@ -110,8 +108,9 @@ int main(int argc, char *argv[])
                     report = std::make_unique<TestReport>(qEnvironmentVariable(TestReport::pathVariable),
                                                           delegate->store(), *delegate->menuBar());
                 if (!QSystemTrayIcon::isSystemTrayAvailable())
-                    qCWarning(lcApp, "no system tray is running; the icon appears when one starts. "
-                                     "Launch orvela again to open the panel.");
+                    qCWarning(lcApp,
+                              "no system tray is running; the icon appears when one starts. "
+                              "Launch orvela again to open the panel.");
             },
             Qt::QueuedConnection);
 

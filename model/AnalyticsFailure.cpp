@@ -5,9 +5,11 @@ namespace AnalyticsFailures {
 const QList<AnalyticsFailure> &allCases()
 {
     static const QList<AnalyticsFailure> cases{
-        AnalyticsFailure::notConfigured,     AnalyticsFailure::offline,     AnalyticsFailure::invalidCredentials,
-        AnalyticsFailure::malformedResponse, AnalyticsFailure::unavailable, AnalyticsFailure::rateLimited,
-        AnalyticsFailure::timedOut,          AnalyticsFailure::credentialsUnreadable, AnalyticsFailure::cancelled};
+        AnalyticsFailure::notConfigured,      AnalyticsFailure::offline,
+        AnalyticsFailure::invalidCredentials, AnalyticsFailure::malformedResponse,
+        AnalyticsFailure::unavailable,        AnalyticsFailure::rateLimited,
+        AnalyticsFailure::timedOut,           AnalyticsFailure::credentialsUnreadable,
+        AnalyticsFailure::cancelled};
     return cases;
 }
 

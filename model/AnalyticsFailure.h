@@ -24,4 +24,4 @@ QString message(AnalyticsFailure failure);
 AnalyticsFailure fromTransferFailure(TransferFailure failure);
 // Classifies whatever was thrown; unknown errors are `unavailable`.
 AnalyticsFailure classify(std::exception_ptr error);
-}
+}  // namespace AnalyticsFailures

@@ -32,8 +32,9 @@ QJsonObject AnalyticsSnapshot::toJson() const
         {QStringLiteral("trackingInstalled"), trackingInstalled},
     };
     if (hourlyVisitors)
-        object.insert(QStringLiteral("hourlyVisitors"),
-                      array(*hourlyVisitors, [](const HourlyVisitorCount &hour) { return SnapshotRows::write(hour, form); }));
+        object.insert(QStringLiteral("hourlyVisitors"), array(*hourlyVisitors, [](const HourlyVisitorCount &hour) {
+                          return SnapshotRows::write(hour, form);
+                      }));
     if (visitorsWeek)
         object.insert(QStringLiteral("visitorsWeek"), *visitorsWeek);
     if (visitorsMonth)
@@ -42,8 +43,9 @@ QJsonObject AnalyticsSnapshot::toJson() const
         object.insert(QStringLiteral("visitorsAllTime"), *visitorsAllTime);
     object.insert(QStringLiteral("countries"),
                   array(countries, [](const CountryVisitors &country) { return SnapshotRows::write(country); }));
-    object.insert(QStringLiteral("recentVisitors"),
-                  array(recentVisitors, [](const RecentVisitor &visitor) { return SnapshotRows::write(visitor, form); }));
+    object.insert(QStringLiteral("recentVisitors"), array(recentVisitors, [](const RecentVisitor &visitor) {
+                      return SnapshotRows::write(visitor, form);
+                  }));
     return object;
 }
 
@@ -55,16 +57,18 @@ AnalyticsSnapshot AnalyticsSnapshot::fromJson(const QJsonObject &object)
     snapshot.pageViewsToday = integerAt(object, QStringLiteral("pageViewsToday"));
     if (auto hours = optional(object, QStringLiteral("hourlyVisitors")))
         snapshot.hourlyVisitors = records<HourlyVisitorCount>(*hours, QStringLiteral("hourlyVisitors"), readHour);
-    snapshot.liveWindowDescription = toString(required(object, QStringLiteral("liveWindowDescription")),
-                                              QStringLiteral("liveWindowDescription"));
-    snapshot.refreshedAt = Instant{toNumber(required(object, QStringLiteral("refreshedAt")), QStringLiteral("refreshedAt"))};
+    snapshot.liveWindowDescription =
+        toString(required(object, QStringLiteral("liveWindowDescription")), QStringLiteral("liveWindowDescription"));
+    snapshot.refreshedAt =
+        Instant{toNumber(required(object, QStringLiteral("refreshedAt")), QStringLiteral("refreshedAt"))};
     if (auto tracking = optional(object, QStringLiteral("trackingInstalled")))
         snapshot.trackingInstalled = toBool(*tracking, QStringLiteral("trackingInstalled"));
     snapshot.visitorsWeek = optionalIntegerAt(object, QStringLiteral("visitorsWeek"));
     snapshot.visitorsMonth = optionalIntegerAt(object, QStringLiteral("visitorsMonth"));
     snapshot.visitorsAllTime = optionalIntegerAt(object, QStringLiteral("visitorsAllTime"));
     if (auto countries = optional(object, QStringLiteral("countries")))
-        snapshot.countries = records<CountryVisitors>(*countries, QStringLiteral("countries"), SnapshotRows::readCountry);
+        snapshot.countries =
+            records<CountryVisitors>(*countries, QStringLiteral("countries"), SnapshotRows::readCountry);
     if (auto recent = optional(object, QStringLiteral("recentVisitors")))
         snapshot.recentVisitors = records<RecentVisitor>(*recent, QStringLiteral("recentVisitors"), readRecent);
     return snapshot;

@@ -83,8 +83,7 @@ namespace PanelAppearances {
 
 const QList<PanelAppearance> &allCases()
 {
-    static const QList<PanelAppearance> cases{PanelAppearance::light, PanelAppearance::dark,
-                                              PanelAppearance::system};
+    static const QList<PanelAppearance> cases{PanelAppearance::light, PanelAppearance::dark, PanelAppearance::system};
     return cases;
 }
 

@@ -10,8 +10,8 @@ namespace ExampleWebsite {
 namespace {
 
 constexpr std::uint64_t fallbackSeed = 0x9E3779B97F4A7C15ULL;
-constexpr std::array<int, 24> baseByHour{2, 1, 1, 0, 1, 3, 6, 11, 18, 24, 29, 27,
-                                         22, 25, 31, 28, 21, 16, 12, 9, 7, 5, 4, 3};
+constexpr std::array<int, 24> baseByHour{2,  1,  1,  0,  1,  3,  6,  11, 18, 24, 29, 27,
+                                         22, 25, 31, 28, 21, 16, 12, 9,  7,  5,  4,  3};
 
 QDateTime localTime(Instant instant)
 {
@@ -80,15 +80,35 @@ AnalyticsSnapshot exampleSnapshot(Instant now)
     countries.append({QStringLiteral("GB"), qint64(9 + generator.next() % 6)});
 
     const std::array<RecentRow, 5> rows{{
-        {u"az-1", u"AZ", u"https://www.google.com/", {QStringLiteral("/")},
-         {QStringLiteral("Pricing"), QStringLiteral("Get started")}, 154, 0},
-        {u"de-2", u"DE", u"https://news.ycombinator.com/", {QStringLiteral("/"), QStringLiteral("/docs")},
-         {QStringLiteral("Documentation")}, 86, 12},
+        {u"az-1",
+         u"AZ",
+         u"https://www.google.com/",
+         {QStringLiteral("/")},
+         {QStringLiteral("Pricing"), QStringLiteral("Get started")},
+         154,
+         0},
+        {u"de-2",
+         u"DE",
+         u"https://news.ycombinator.com/",
+         {QStringLiteral("/"), QStringLiteral("/docs")},
+         {QStringLiteral("Documentation")},
+         86,
+         12},
         {u"us-3", u"US", u"", {QStringLiteral("/pricing")}, {QStringLiteral("Start trial")}, 243, 24},
-        {u"tr-4", u"TR", u"https://twitter.com/", {QStringLiteral("/"), QStringLiteral("/blog")},
-         {QStringLiteral("Read more")}, 41, 36},
-        {u"gb-5", u"GB", u"https://github.com/", {QStringLiteral("/docs"), QStringLiteral("/docs/install")},
-         {QStringLiteral("Install")}, 312, 48},
+        {u"tr-4",
+         u"TR",
+         u"https://twitter.com/",
+         {QStringLiteral("/"), QStringLiteral("/blog")},
+         {QStringLiteral("Read more")},
+         41,
+         36},
+        {u"gb-5",
+         u"GB",
+         u"https://github.com/",
+         {QStringLiteral("/docs"), QStringLiteral("/docs/install")},
+         {QStringLiteral("Install")},
+         312,
+         48},
     }};
     QList<RecentVisitor> recent;
     for (const auto &row : rows) {

@@ -35,8 +35,8 @@ QDateTime Instant::toDateTime() const
 std::optional<Instant> Instant::fromIso8601(const QString &text)
 {
     // Qt's ISODate parser also takes fractions, week dates and missing zones: check the shape first.
-    static const QRegularExpression shape(QStringLiteral(
-        R"(^(\d{4})-(\d{2})-(\d{2})[Tt](\d{2}):(\d{2}):(\d{2})([Zz]|[+-]\d{2}:\d{2})$)"));
+    static const QRegularExpression shape(
+        QStringLiteral(R"(^(\d{4})-(\d{2})-(\d{2})[Tt](\d{2}):(\d{2}):(\d{2})([Zz]|[+-]\d{2}:\d{2})$)"));
     const auto match = shape.match(text);
     if (!match.hasMatch())
         return std::nullopt;

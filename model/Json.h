@@ -44,7 +44,7 @@ std::optional<qint64> optionalIntegerAt(const QJsonObject &object, const QString
 QJsonArray stringArray(const QList<QString> &strings);
 
 // Every element of an array read as an object by `read`.
-template <typename Record, typename Read>
+template<typename Record, typename Read>
 QList<Record> records(const QJsonValue &value, const QString &key, Read read)
 {
     QList<Record> result;
@@ -53,7 +53,7 @@ QList<Record> records(const QJsonValue &value, const QString &key, Read read)
     return result;
 }
 
-template <typename Record, typename Write>
+template<typename Record, typename Write>
 QJsonArray array(const QList<Record> &list, Write write)
 {
     QJsonArray result;

@@ -33,17 +33,18 @@ std::optional<PersistedState> PersistedState::decode(const QByteArray &bytes)
             state.websites.append(Website::fromJson(toObject(element, QStringLiteral("websites"))));
         if (auto selected = optional(object, QStringLiteral("selectedWebsiteID")))
             state.selectedWebsiteID = toUuid(*selected, QStringLiteral("selectedWebsiteID"));
-        const auto raw = toInteger(required(object, QStringLiteral("refreshInterval")), QStringLiteral("refreshInterval"));
+        const auto raw =
+            toInteger(required(object, QStringLiteral("refreshInterval")), QStringLiteral("refreshInterval"));
         const auto interval = RefreshIntervals::fromRawValue(raw);
         if (!interval)
             return std::nullopt;
         state.refreshInterval = *interval;
-        for (const auto &element : toArray(required(object, QStringLiteral("snapshots")), QStringLiteral("snapshots"))) {
+        for (const auto &element :
+             toArray(required(object, QStringLiteral("snapshots")), QStringLiteral("snapshots"))) {
             const QJsonObject stored = toObject(element, QStringLiteral("snapshots"));
-            state.snapshots.append(
-                {toUuid(required(stored, QStringLiteral("websiteID")), QStringLiteral("websiteID")),
-                 AnalyticsSnapshot::fromJson(
-                     toObject(required(stored, QStringLiteral("snapshot")), QStringLiteral("snapshot")))});
+            state.snapshots.append({toUuid(required(stored, QStringLiteral("websiteID")), QStringLiteral("websiteID")),
+                                    AnalyticsSnapshot::fromJson(toObject(required(stored, QStringLiteral("snapshot")),
+                                                                         QStringLiteral("snapshot")))});
         }
         if (auto updated = optional(object, QStringLiteral("cloudUpdatedAt")))
             state.cloudUpdatedAt = Instant{toNumber(*updated, QStringLiteral("cloudUpdatedAt"))};

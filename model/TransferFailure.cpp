@@ -6,20 +6,16 @@ TransferFailure transferFailure(const TransferError &error)
     switch (error.code) {
     case E::NetworkSessionFailedError:
     case E::TemporaryNetworkFailureError:
-    case E::BackgroundRequestNotAllowedError:
-        return TransferFailure::offline;
+    case E::BackgroundRequestNotAllowedError: return TransferFailure::offline;
     case E::TimeoutError:
-    case E::ProxyTimeoutError:
-        return TransferFailure::timedOut;
+    case E::ProxyTimeoutError: return TransferFailure::timedOut;
     case E::OperationCanceledError:
         // Without our own stop this is the transfer time-out.
         return error.stopRequested ? TransferFailure::cancelled : TransferFailure::timedOut;
     case E::AuthenticationRequiredError:
         return error.httpStatus ? TransferFailure::other : TransferFailure::authenticationRequired;
-    case E::ProtocolFailure:
-        return TransferFailure::protocolFailure;
-    default:
-        return TransferFailure::other;
+    case E::ProtocolFailure: return TransferFailure::protocolFailure;
+    default: return TransferFailure::other;
     }
 }
 

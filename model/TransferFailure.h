@@ -5,7 +5,8 @@
 #include <optional>
 
 // Thrown when a task notices that it was asked to stop.
-struct TaskCancelled {};
+struct TaskCancelled {
+};
 
 // A transfer that ended without a usable reply. Qt reports our own abort and its transfer
 // time-out with the same code, so the value carries whether the stop was ours.
@@ -23,13 +24,13 @@ struct OversizedReply {
 // How a transfer ended without a reply to read, the same for every client; each client puts
 // it in its own words.
 enum class TransferFailure {
-    cancelled,  // our own stop
-    offline,  // no network to send it over
-    timedOut,  // a time-out, Qt's or the transfer's own
+    cancelled,               // our own stop
+    offline,                 // no network to send it over
+    timedOut,                // a time-out, Qt's or the transfer's own
     authenticationRequired,  // asked for credentials without an HTTP status
-    protocolFailure,  // a reply that could not be parsed
-    oversized,  // a body beyond the limit
-    other,  // host not found, connection refused or lost, TLS, …
+    protocolFailure,         // a reply that could not be parsed
+    oversized,               // a body beyond the limit
+    other,                   // host not found, connection refused or lost, TLS, …
 };
 
 TransferFailure transferFailure(const TransferError &error);

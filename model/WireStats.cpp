@@ -52,7 +52,8 @@ QJsonObject WireStats::toJson() const
     if (visitorsAllTime)
         object.insert(QStringLiteral("visitorsAllTime"), *visitorsAllTime);
     if (countries)
-        object.insert(QStringLiteral("countries"), array(*countries, [](const WireCountry &country) { return SnapshotRows::write(country); }));
+        object.insert(QStringLiteral("countries"),
+                      array(*countries, [](const WireCountry &country) { return SnapshotRows::write(country); }));
     if (recent)
         object.insert(QStringLiteral("recent"), array(*recent, writeRecent));
     return object;

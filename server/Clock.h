@@ -17,9 +17,15 @@ inline qint64 floorDiv(qint64 value, qint64 divisor)
     return (value % divisor != 0 && (value < 0) != (divisor < 0)) ? quotient - 1 : quotient;
 }
 
-inline qint64 utcDay(qint64 at) { return floorDiv(at, secondsPerDay); }
+inline qint64 utcDay(qint64 at)
+{
+    return floorDiv(at, secondsPerDay);
+}
 
 // The counters' unit: a quarter of an hour, so that any zone in use has its own midnight.
 constexpr qint64 slotLength = 15 * 60;
 
-inline qint64 slotOf(qint64 at) { return floorDiv(at, slotLength); }
+inline qint64 slotOf(qint64 at)
+{
+    return floorDiv(at, slotLength);
+}

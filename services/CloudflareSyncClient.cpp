@@ -34,12 +34,11 @@ CloudSyncError cloudSyncErrorFrom(std::exception_ptr error)
     }
 }
 
-CloudflareSyncClient::CloudflareSyncClient(BaseURLProvider baseURL, TokenProvider tokenProvider, QNetworkAccessManager &session,
-                                           TransferLimits limits)
-    : m_tokenProvider(std::move(tokenProvider))
-    , m_requests(std::move(baseURL), session, limits)
-{
-}
+CloudflareSyncClient::CloudflareSyncClient(BaseURLProvider baseURL, TokenProvider tokenProvider,
+                                           QNetworkAccessManager &session, TransferLimits limits)
+    : m_tokenProvider(std::move(tokenProvider)),
+      m_requests(std::move(baseURL), session, limits)
+{}
 
 QCoro::Task<CloudSyncState> CloudflareSyncClient::perform(QByteArray method, std::optional<QByteArray> body,
                                                           std::stop_token stop)

@@ -78,10 +78,8 @@ bool isMissingProvider(const GError *error)
     case G_DBUS_ERROR_SPAWN_CHILD_SIGNALED:
     case G_DBUS_ERROR_SPAWN_FAILED:
     case G_DBUS_ERROR_SPAWN_SERVICE_INVALID:
-    case G_DBUS_ERROR_SPAWN_SERVICE_NOT_FOUND:
-        return true;
-    default:
-        return false;
+    case G_DBUS_ERROR_SPAWN_SERVICE_NOT_FOUND: return true;
+    default: return false;
     }
 }
 
@@ -114,7 +112,7 @@ void reportUnavailable(const GError *error)
 
 // Runs one synchronous libsecret call. The call spins a GLib loop of its own, so nothing on this
 // thread can interrupt it: a watchdog thread cancels it once `timeout` has passed.
-template <typename Call>
+template<typename Call>
 auto boundedCall(std::chrono::milliseconds timeout, std::chrono::milliseconds pause, Call call)
 {
     if (keyringPaused())
@@ -180,9 +178,10 @@ QString websiteAccount(const QUuid &websiteID)
 
 KeychainStore::KeychainStore(QString service, std::chrono::milliseconds callTimeout,
                              std::chrono::milliseconds pauseAfterTimeout)
-    : m_service(std::move(service)), m_callTimeout(callTimeout), m_pauseAfterTimeout(pauseAfterTimeout)
-{
-}
+    : m_service(std::move(service)),
+      m_callTimeout(callTimeout),
+      m_pauseAfterTimeout(pauseAfterTimeout)
+{}
 
 std::optional<QString> KeychainStore::loadSyncToken()
 {
@@ -247,46 +246,48 @@ std::optional<QByteArray> KeychainStore::readItem(const QString &account) const
     const QByteArray accountName = account.toUtf8();
     // A plain lookup cannot tell a locked item whose unlock was refused from no item at all:
     // both come back empty, without an error. A search returns locked items too, and says so.
-    const ItemRead read = boundedCall(m_callTimeout, m_pauseAfterTimeout, [&](GCancellable *cancellable, GError **error) {
-        ItemRead outcome;
-        GHashTable *attributes = secret_attributes_build(&secretSchema, "service", service.constData(), "account",
-                                                         accountName.constData(), nullptr);
-        GList *items = secret_service_search_sync(nullptr, &secretSchema, attributes, SECRET_SEARCH_ALL,
-                                                  cancellable, error);
-        g_hash_table_unref(attributes);
-        GList *locked = nullptr;
-        SecretItem *readable = nullptr;
-        for (GList *entry = items; entry != nullptr; entry = entry->next) {
-            auto *item = SECRET_ITEM(entry->data);
-            if (!secret_item_get_locked(item))
-                readable = readable ? readable : item;
-            else
-                locked = g_list_append(locked, item);
-        }
-        if (readable == nullptr && locked != nullptr) {
-            outcome.locked = true;
-            GList *unlocked = nullptr;
-            if (secret_service_unlock_sync(nullptr, locked, cancellable, &unlocked, error) > 0 && unlocked != nullptr) {
-                outcome.locked = false;
-                readable = SECRET_ITEM(locked->data);
+    const ItemRead read =
+        boundedCall(m_callTimeout, m_pauseAfterTimeout, [&](GCancellable *cancellable, GError **error) {
+            ItemRead outcome;
+            GHashTable *attributes = secret_attributes_build(&secretSchema, "service", service.constData(), "account",
+                                                             accountName.constData(), nullptr);
+            GList *items =
+                secret_service_search_sync(nullptr, &secretSchema, attributes, SECRET_SEARCH_ALL, cancellable, error);
+            g_hash_table_unref(attributes);
+            GList *locked = nullptr;
+            SecretItem *readable = nullptr;
+            for (GList *entry = items; entry != nullptr; entry = entry->next) {
+                auto *item = SECRET_ITEM(entry->data);
+                if (!secret_item_get_locked(item))
+                    readable = readable ? readable : item;
+                else
+                    locked = g_list_append(locked, item);
             }
-            g_list_free_full(unlocked, g_object_unref);
-        }
-        if (readable != nullptr && (*error == nullptr)
-            && secret_item_load_secret_sync(readable, cancellable, error)) {
-            if (SecretValue *value = secret_item_get_secret(readable)) {
-                gsize length = 0;
-                const gchar *data = secret_value_get(value, &length);
-                outcome.bytes = QByteArray(data, qsizetype(length));
-                secret_value_unref(value);
-            } else {
-                outcome.locked = true;  // loaded, yet no secret: the keyring kept it to itself
+            if (readable == nullptr && locked != nullptr) {
+                outcome.locked = true;
+                GList *unlocked = nullptr;
+                if (secret_service_unlock_sync(nullptr, locked, cancellable, &unlocked, error) > 0 &&
+                    unlocked != nullptr) {
+                    outcome.locked = false;
+                    readable = SECRET_ITEM(locked->data);
+                }
+                g_list_free_full(unlocked, g_object_unref);
             }
-        }
-        g_list_free(locked);
-        g_list_free_full(items, g_object_unref);
-        return outcome;
-    });
+            if (readable != nullptr && (*error == nullptr) &&
+                secret_item_load_secret_sync(readable, cancellable, error)) {
+                if (SecretValue *value = secret_item_get_secret(readable)) {
+                    gsize length = 0;
+                    const gchar *data = secret_value_get(value, &length);
+                    outcome.bytes = QByteArray(data, qsizetype(length));
+                    secret_value_unref(value);
+                } else {
+                    outcome.locked = true;  // loaded, yet no secret: the keyring kept it to itself
+                }
+            }
+            g_list_free(locked);
+            g_list_free_full(items, g_object_unref);
+            return outcome;
+        });
     if (read.locked) {
         lockedUntil = (Clock::now() + m_pauseAfterTimeout).time_since_epoch().count();
         warnOnce(lockedNoticeShown,
@@ -307,10 +308,9 @@ void KeychainStore::writeItem(const QByteArray &bytes, const QString &account, c
     try {
         // The Secret Service replaces an item with the same attributes, so this updates or adds.
         boundedCall(m_callTimeout, m_pauseAfterTimeout, [&](GCancellable *cancellable, GError **error) {
-            return secret_password_store_binary_sync(&secretSchema, SECRET_COLLECTION_DEFAULT,
-                                                     labelText.constData(), value, cancellable, error,
-                                                     "service", service.constData(), "account",
-                                                     accountName.constData(), nullptr);
+            return secret_password_store_binary_sync(&secretSchema, SECRET_COLLECTION_DEFAULT, labelText.constData(),
+                                                     value, cancellable, error, "service", service.constData(),
+                                                     "account", accountName.constData(), nullptr);
         });
     } catch (...) {
         secret_value_unref(value);
@@ -325,8 +325,7 @@ void KeychainStore::deleteItem(const QString &account) const
     const QByteArray accountName = account.toUtf8();
     // FALSE without an error means there was nothing to delete, which is fine.
     boundedCall(m_callTimeout, m_pauseAfterTimeout, [&](GCancellable *cancellable, GError **error) {
-        return secret_password_clear_sync(&secretSchema, cancellable, error, "service",
-                                          service.constData(), "account", accountName.constData(),
-                                          nullptr);
+        return secret_password_clear_sync(&secretSchema, cancellable, error, "service", service.constData(), "account",
+                                          accountName.constData(), nullptr);
     });
 }

@@ -33,9 +33,9 @@ QNetworkReply *send(QNetworkAccessManager &manager, const TransferRequest &reque
 // comes with a status means the body was cut short (connection lost, time-out, our abort).
 bool describesStatus(QNetworkReply::NetworkError code)
 {
-    return (code >= QNetworkReply::ContentAccessDenied && code <= QNetworkReply::UnknownContentError)
-           || code == QNetworkReply::ProtocolInvalidOperationError
-           || (code >= QNetworkReply::InternalServerError && code <= QNetworkReply::UnknownServerError);
+    return (code >= QNetworkReply::ContentAccessDenied && code <= QNetworkReply::UnknownContentError) ||
+        code == QNetworkReply::ProtocolInvalidOperationError ||
+        (code >= QNetworkReply::InternalServerError && code <= QNetworkReply::UnknownServerError);
 }
 
 // Aborting from inside one of the reply's signals would finish it, and resume the awaiting

@@ -5,13 +5,11 @@
 #include "Json.h"
 #include "WireStats.h"
 
-
 OrvelaAnalyticsProvider::OrvelaAnalyticsProvider(TokenProvider tokenProvider, BaseURLProvider baseURL,
                                                  QNetworkAccessManager &session, TransferLimits limits)
-    : m_tokenProvider(std::move(tokenProvider))
-    , m_requests(std::move(baseURL), session, limits)
-{
-}
+    : m_tokenProvider(std::move(tokenProvider)),
+      m_requests(std::move(baseURL), session, limits)
+{}
 
 QUrlQuery OrvelaAnalyticsProvider::statsQuery(const QUuid &websiteID, int offsetMinutes)
 {

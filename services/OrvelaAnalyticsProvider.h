@@ -22,8 +22,7 @@ public:
     using TokenProvider = std::function<std::optional<QString>()>;
 
     OrvelaAnalyticsProvider(TokenProvider tokenProvider, BaseURLProvider baseURL,
-                            QNetworkAccessManager &session = sharedNetworkAccessManager(),
-                            TransferLimits limits = {});
+                            QNetworkAccessManager &session = sharedNetworkAccessManager(), TransferLimits limits = {});
 
     QList<CredentialField> credentialFields() const override { return {}; }
     double minimumRefreshInterval() const override { return 30.0; }

@@ -3,11 +3,10 @@
 #include "Website.h"
 
 ServiceRequests::ServiceRequests(BaseURLProvider baseURL, QNetworkAccessManager &session, TransferLimits limits)
-    : m_baseURL(std::move(baseURL))
-    , m_session(&session)
-    , m_limits(limits)
-{
-}
+    : m_baseURL(std::move(baseURL)),
+      m_session(&session),
+      m_limits(limits)
+{}
 
 std::optional<QUrl> ServiceRequests::endpointURL(const QUrl &baseURL, const QString &path, const QUrlQuery &query)
 {

@@ -10,7 +10,7 @@ class QNetworkAccessManager;
 
 // Why no request to the service could be built; each client says it in its own words.
 enum class ServiceRequestProblem {
-    missingToken,  // the token is empty or blank
+    missingToken,     // the token is empty or blank
     unusableAddress,  // the base URL is not an absolute URL with a host
 };
 

@@ -63,7 +63,6 @@ AppStore::~AppStore()
             task->cancel();
 }
 
-
 double AppStore::effectivePeriod() const
 {
     return std::max(RefreshIntervals::seconds(m_refreshInterval), m_provider->minimumRefreshInterval());
@@ -145,7 +144,6 @@ QString AppStore::menuBarSignature() const
         .join(u'|');
 }
 
-
 void AppStore::selectWebsite(const QUuid &websiteID)
 {
     const bool listed = std::any_of(m_websites.cbegin(), m_websites.cend(),
@@ -170,8 +168,7 @@ QCoro::Task<> AppStore::saveWebsite(Website website, ProviderCredentials credent
     if (kept.values.isEmpty()) {
         try {
             m_credentialStore->deleteCredentials(website.id);
-        } catch (...) {
-        }
+        } catch (...) {}
     } else {
         try {
             m_credentialStore->saveCredentials(kept, website.id);
@@ -181,8 +178,8 @@ QCoro::Task<> AppStore::saveWebsite(Website website, ProviderCredentials credent
     }
 
     QList<Website> websites = m_websites;
-    const auto listed = std::find_if(websites.begin(), websites.end(),
-                                     [&](const Website &entry) { return entry.id == website.id; });
+    const auto listed =
+        std::find_if(websites.begin(), websites.end(), [&](const Website &entry) { return entry.id == website.id; });
     if (listed != websites.end())
         *listed = website;
     else
@@ -219,8 +216,7 @@ void AppStore::removeWebsite(const QUuid &websiteID)
     removeEntries(websiteID);
     try {
         m_credentialStore->deleteCredentials(websiteID);
-    } catch (...) {
-    }
+    } catch (...) {}
     if (m_selectedWebsiteID == websiteID)
         setSelectedWebsiteID(m_websites.isEmpty() ? std::nullopt : std::optional(m_websites.first().id));
     persistState();
@@ -283,7 +279,6 @@ void AppStore::removeEntries(const QUuid &id)
         emit errorsChanged();
 }
 
-
 void AppStore::loadPersistedState()
 {
     if (!m_defaults->contains(key(storageKey)))
@@ -301,8 +296,7 @@ void AppStore::loadPersistedState()
         snapshots.insert(stored.websiteID, stored.snapshot);  // a repeated id: the last one wins
     assign(m_snapshots, snapshots, &AppStore::snapshotsChanged);
     setCloudUpdatedAt(state->cloudUpdatedAt);
-    const bool selectedListed =
-        state->selectedWebsiteID &&
+    const bool selectedListed = state->selectedWebsiteID &&
         std::any_of(m_websites.cbegin(), m_websites.cend(),
                     [&](const Website &website) { return website.id == *state->selectedWebsiteID; });
     if (selectedListed)
@@ -329,7 +323,6 @@ void AppStore::persistState()
     m_defaults->setValue(key(storageKey), state.encode());
     m_defaults->sync();
 }
-
 
 void AppStore::addExampleWebsiteIfNeeded()
 {

@@ -169,7 +169,7 @@ signals:
     void servicesStartedChanged();
 
 private:
-    template <typename T>
+    template<typename T>
     void assign(T &field, const T &value, void (AppStore::*changed)())
     {
         if (field == value)
@@ -178,13 +178,28 @@ private:
         emit(this->*changed)();
     }
 
-    void setSelectedWebsiteID(std::optional<QUuid> id) { assign(m_selectedWebsiteID, id, &AppStore::selectedWebsiteIDChanged); }
+    void setSelectedWebsiteID(std::optional<QUuid> id)
+    {
+        assign(m_selectedWebsiteID, id, &AppStore::selectedWebsiteIDChanged);
+    }
     void setIsRefreshing(bool value) { assign(m_isRefreshing, value, &AppStore::isRefreshingChanged); }
-    void setCloudSyncStatus(const QString &status) { assign(m_cloudSyncStatus, std::optional(status), &AppStore::cloudSyncStatusChanged); }
-    void setCloudUpdatedAt(std::optional<Instant> value) { assign(m_cloudUpdatedAt, value, &AppStore::cloudUpdatedAtChanged); }
-    void setLastCloudSyncAt(Instant value) { assign(m_lastCloudSyncAt, std::optional(value), &AppStore::lastCloudSyncAtChanged); }
+    void setCloudSyncStatus(const QString &status)
+    {
+        assign(m_cloudSyncStatus, std::optional(status), &AppStore::cloudSyncStatusChanged);
+    }
+    void setCloudUpdatedAt(std::optional<Instant> value)
+    {
+        assign(m_cloudUpdatedAt, value, &AppStore::cloudUpdatedAtChanged);
+    }
+    void setLastCloudSyncAt(Instant value)
+    {
+        assign(m_lastCloudSyncAt, std::optional(value), &AppStore::lastCloudSyncAtChanged);
+    }
     void setGeneration(qint64 value) { assign(m_generation, value, &AppStore::generationChanged); }
-    void setBackoffUntil(std::optional<Instant> value) { assign(m_backoffUntil, value, &AppStore::backoffUntilChanged); }
+    void setBackoffUntil(std::optional<Instant> value)
+    {
+        assign(m_backoffUntil, value, &AppStore::backoffUntilChanged);
+    }
     void setSnapshot(const QUuid &id, const AnalyticsSnapshot &snapshot);
     void removeEntries(const QUuid &id);
     void setError(std::optional<AnalyticsFailure> failure, const QUuid &websiteID);

@@ -33,8 +33,8 @@ void AppStore::refreshIfStale()
     if (!m_selectedWebsiteID)
         return;
     const auto snapshot = selectedSnapshot();
-    const bool stale = !snapshot || selectedError() ||
-                       m_clock->now().secondsSince(snapshot->refreshedAt) >= effectivePeriod();
+    const bool stale =
+        !snapshot || selectedError() || m_clock->now().secondsSince(snapshot->refreshedAt) >= effectivePeriod();
     if (stale && !m_refreshTask)
         refreshNow();
 }
@@ -43,7 +43,7 @@ bool AppStore::isBackingOff(const QUuid &websiteID) const
 {
     const auto it = m_errors.constFind(websiteID);
     return it != m_errors.constEnd() && *it == AnalyticsFailure::rateLimited && m_backoffUntil &&
-           *m_backoffUntil > m_clock->now();
+        *m_backoffUntil > m_clock->now();
 }
 
 bool AppStore::isCurrentRefresh(const TaskRef &task, qint64 generation, const QUuid &siteID) const
@@ -103,8 +103,7 @@ QCoro::Task<> AppStore::performRefresh(QPointer<AppStore> self, Website site, qi
         std::rethrow_exception(error);
     } catch (const TaskCancelled &) {
         co_return;
-    } catch (...) {
-    }
+    } catch (...) {}
     if (!self->isCurrentRefresh(task, generation, site.id))
         co_return;
     if (!self->isServiceReachable()) {

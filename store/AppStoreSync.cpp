@@ -27,8 +27,7 @@ std::optional<QString> statusSentence(std::exception_ptr error)
         }
     } catch (const TaskCancelled &) {
         return std::nullopt;
-    } catch (...) {
-    }
+    } catch (...) {}
     return QStringLiteral("Sync failed.");
 }
 
@@ -145,8 +144,7 @@ void AppStore::changeAccount(std::optional<QUrl> baseURL, const QString &token)
     std::optional<QString> previous;
     try {
         previous = m_credentialStore->loadSyncToken();
-    } catch (...) {
-    }
+    } catch (...) {}
     // First the token: should the keyring refuse it, the old token is never sent to the new address.
     m_credentialStore->saveSyncToken(token);
 

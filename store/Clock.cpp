@@ -22,7 +22,12 @@ QCoro::Task<> SystemClock::sleep(double seconds, std::stop_token stop)
     std::stop_callback onStop(stop, [weak] {
         if (weak)
             QMetaObject::invokeMethod(
-                weak.data(), [weak] { if (weak) weak->fireNow(); }, Qt::QueuedConnection);
+                weak.data(),
+                [weak] {
+                    if (weak)
+                        weak->fireNow();
+                },
+                Qt::QueuedConnection);
     });
     timer->start(seconds);
     co_await qCoro(timer.get(), &BootTimer::fired);

@@ -15,15 +15,11 @@ QVariant CountryListModel::data(const QModelIndex &index, int role) const
         return {};
     const Row &row = m_rows[index.row()];
     switch (role) {
-    case CodeRole:
-        return row.code;
+    case CodeRole: return row.code;
     case Qt::DisplayRole:
-    case LabelRole:
-        return row.label;
-    case VisitorsRole:
-        return row.visitors;
-    default:
-        return {};
+    case LabelRole: return row.label;
+    case VisitorsRole: return row.visitors;
+    default: return {};
     }
 }
 

@@ -16,7 +16,7 @@ class CountryListModel : public CountedListModel
 public:
     enum Role {
         CodeRole = Qt::UserRole + 1,
-        LabelRole,  // flag and name
+        LabelRole,     // flag and name
         VisitorsRole,  // the count as text
     };
     Q_ENUM(Role)

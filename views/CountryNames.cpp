@@ -25,9 +25,8 @@ qsizetype characterCount(const QString &text)
 
 bool isAsciiAlphanumeric(const QString &text)
 {
-    return std::all_of(text.begin(), text.end(), [](QChar c) {
-        return (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9');
-    });
+    return std::all_of(text.begin(), text.end(),
+                       [](QChar c) { return (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9'); });
 }
 
 }  // namespace
@@ -50,7 +49,8 @@ QString countryName(const QString &code, const QLocale &language)
 QString countryFlag(const QString &code)
 {
     const QString region = normalizedCode(code);
-    if (region.size() != 2 || !std::all_of(region.begin(), region.end(), [](QChar c) { return c >= u'A' && c <= u'Z'; }))
+    if (region.size() != 2 ||
+        !std::all_of(region.begin(), region.end(), [](QChar c) { return c >= u'A' && c <= u'Z'; }))
         return {};
     // Regional indicator symbol letter A is U+1F1E6.
     constexpr char32_t offset = 0x1F1E6 - U'A';

@@ -18,12 +18,10 @@ std::unique_ptr<icu::DateFormat> makeFormat(Style style, const icu::Locale &loca
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<icu::DateFormat> format;
     switch (style) {
-    case Style::time:
-        format.reset(icu::DateFormat::createTimeInstance(icu::DateFormat::kShort, locale));
-        break;
+    case Style::time: format.reset(icu::DateFormat::createTimeInstance(icu::DateFormat::kShort, locale)); break;
     case Style::dateAndTime:
-        format.reset(icu::DateFormat::createDateTimeInstance(icu::DateFormat::kMedium, icu::DateFormat::kShort,
-                                                             locale));
+        format.reset(
+            icu::DateFormat::createDateTimeInstance(icu::DateFormat::kMedium, icu::DateFormat::kShort, locale));
         break;
     case Style::hour: {
         // "j" is the locale's preferred hour field with its day-period marker where it uses one.
@@ -59,12 +57,9 @@ const icu::DateFormat *cachedFormat(Style style, const QLocale &locale)
 QString qtFallback(Style style, const QDateTime &local, const QLocale &locale)
 {
     switch (style) {
-    case Style::time:
-        return locale.toString(local.time(), QLocale::ShortFormat);
-    case Style::dateAndTime:
-        return locale.toString(local, QLocale::ShortFormat);
-    case Style::hour:
-        return locale.toString(local.time(), QStringLiteral("h AP"));
+    case Style::time: return locale.toString(local.time(), QLocale::ShortFormat);
+    case Style::dateAndTime: return locale.toString(local, QLocale::ShortFormat);
+    case Style::hour: return locale.toString(local.time(), QStringLiteral("h AP"));
     }
     return {};
 }
@@ -96,8 +91,8 @@ QString updatedTimeText(Instant at, Instant now, const QLocale &locale, const QT
     return format(today ? Style::time : Style::dateAndTime, at, locale, zone);
 }
 
-QString footerStatusText(std::optional<Instant> refreshedAt, bool failureRecorded, Instant now,
-                         const QLocale &locale, const QTimeZone &zone)
+QString footerStatusText(std::optional<Instant> refreshedAt, bool failureRecorded, Instant now, const QLocale &locale,
+                         const QTimeZone &zone)
 {
     if (!refreshedAt)
         return failureRecorded ? QString() : QStringLiteral("Not updated yet");

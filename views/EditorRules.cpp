@@ -32,9 +32,8 @@ QString saveFailedMessage()
     return QStringLiteral("Credentials could not be saved securely.");
 }
 
-Outcome websiteFromInput(const QUuid &id, const QString &displayName, const QString &domain,
-                         const QString &dashboard, const QList<CredentialField> &fields,
-                         const QMap<QString, QString> &secretValues)
+Outcome websiteFromInput(const QUuid &id, const QString &displayName, const QString &domain, const QString &dashboard,
+                         const QList<CredentialField> &fields, const QMap<QString, QString> &secretValues)
 {
     const std::optional<QString> normalizedDomain = Website::normalizedDomain(domain);
     if (!normalizedDomain)

@@ -16,11 +16,11 @@ namespace EditorRules {
 inline constexpr QStringView placeholderDomain = u"example.com";
 inline constexpr QStringView placeholderDashboard = u"https://example.com";
 
-QString pageTitle(bool editing);                       // "Add website" / "Edit website"
+QString pageTitle(bool editing);  // "Add website" / "Edit website"
 QString confirmTitle(bool isTesting, bool editing, bool usesConnectWording);
 QString snippetReminder();
-QString credentialsUnreadableMessage();                // load of stored credentials failed
-QString saveFailedMessage();                           // the store's save failed
+QString credentialsUnreadableMessage();  // load of stored credentials failed
+QString saveFailedMessage();             // the store's save failed
 
 // The website to save, or the one message that stops the save.
 struct Outcome {
@@ -30,8 +30,7 @@ struct Outcome {
 
 // Checks domain, dashboard and required credentials in that order and builds the record with
 // `id` (the edited site's, or a new one when adding) and the trimmed display name.
-Outcome websiteFromInput(const QUuid &id, const QString &displayName, const QString &domain,
-                         const QString &dashboard, const QList<CredentialField> &fields,
-                         const QMap<QString, QString> &secretValues);
+Outcome websiteFromInput(const QUuid &id, const QString &displayName, const QString &domain, const QString &dashboard,
+                         const QList<CredentialField> &fields, const QMap<QString, QString> &secretValues);
 
 }  // namespace EditorRules

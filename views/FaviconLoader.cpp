@@ -35,7 +35,8 @@ QCoro::Task<std::optional<QImage>> fetch(QNetworkAccessManager &manager, QString
         co_return std::nullopt;
 
     const TransferLimits pageLimits{requestTimeout, pageByteLimit, TransferLimits::Oversized::truncate};
-    const std::optional<HttpReply> page = co_await get(manager, *site, QByteArrayLiteral("text/html"), pageLimits, stop);
+    const std::optional<HttpReply> page =
+        co_await get(manager, *site, QByteArrayLiteral("text/html"), pageLimits, stop);
     const QList<QUrl> declared = page ? declaredIcons(page->body, *site) : QList<QUrl>();
 
     const TransferLimits iconLimits{requestTimeout, largestIconBytes, TransferLimits::Oversized::reject};
@@ -53,10 +54,7 @@ QCoro::Task<std::optional<QImage>> fetch(QNetworkAccessManager &manager, QString
 
 }  // namespace Favicon
 
-FaviconLoader::FaviconLoader(QObject *parent)
-    : QObject(parent)
-{
-}
+FaviconLoader::FaviconLoader(QObject *parent) : QObject(parent) {}
 
 FaviconLoader::~FaviconLoader()
 {

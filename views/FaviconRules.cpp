@@ -76,7 +76,8 @@ QList<QUrl> declaredIcons(const QByteArray &page, const QUrl &origin)
 {
     // Lenient on purpose: invalid or cut sequences become U+FFFD and the tags around them survive.
     const QString text = QString::fromUtf8(page.left(pageByteLimit));
-    static const QRegularExpression linkTag(QStringLiteral("<link\\b[^>]*>"), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression linkTag(QStringLiteral("<link\\b[^>]*>"),
+                                            QRegularExpression::CaseInsensitiveOption);
     static const QRegularExpression relAttribute = attributeExpression(QStringLiteral("rel"));
     static const QRegularExpression hrefAttribute = attributeExpression(QStringLiteral("href"));
 

@@ -4,8 +4,7 @@
 #include <QPainterPath>
 #include <QQuickWindow>
 
-ImageItem::ImageItem(QQuickItem *parent)
-    : QQuickPaintedItem(parent)
+ImageItem::ImageItem(QQuickItem *parent) : QQuickPaintedItem(parent)
 {
     setAntialiasing(true);
 }
@@ -36,8 +35,8 @@ void ImageItem::paint(QPainter *painter)
     const qreal ratio = window() ? window()->effectiveDevicePixelRatio() : 1.0;
     // Scaling once to the pixels shown looks far better than the painter's bilinear pass on a
     // large touch icon.
-    const QImage scaled = m_image.scaled((bounds.size() * ratio).toSize(), Qt::IgnoreAspectRatio,
-                                         Qt::SmoothTransformation);
+    const QImage scaled =
+        m_image.scaled((bounds.size() * ratio).toSize(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     QPainterPath clip;
     clip.addRoundedRect(bounds, m_radius, m_radius);
     painter->setRenderHint(QPainter::Antialiasing);

@@ -42,8 +42,8 @@ QVariantMap snapshot(const AnalyticsSnapshot &snapshot)
         {QStringLiteral("liveVisitors"), snapshot.liveVisitors},
         {QStringLiteral("visitorsToday"), snapshot.visitorsToday},
         {QStringLiteral("pageViewsToday"), snapshot.pageViewsToday},
-        {QStringLiteral("hourlyVisitors"), snapshot.hourlyVisitors ? QVariant(hours(*snapshot.hourlyVisitors))
-                                                                   : QVariant::fromValue(nullptr)},
+        {QStringLiteral("hourlyVisitors"),
+         snapshot.hourlyVisitors ? QVariant(hours(*snapshot.hourlyVisitors)) : QVariant::fromValue(nullptr)},
         {QStringLiteral("refreshedAt"), snapshot.refreshedAt.sinceReferenceDate},
         {QStringLiteral("trackingInstalled"), snapshot.trackingInstalled},
     };

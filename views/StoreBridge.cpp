@@ -10,7 +10,7 @@
 
 namespace {
 
-template <typename T>
+template<typename T>
 void assign(StoreBridge *bridge, T &field, const T &value, void (StoreBridge::*changed)())
 {
     if (field == value)
@@ -292,5 +292,6 @@ QCoro::Task<> StoreBridge::save(QPointer<StoreBridge> self, QPointer<AppStore> s
     // The store may finish at once: the caller learns its ticket before it hears the outcome.
     if (StoreBridge *bridge = self.data())
         QMetaObject::invokeMethod(
-            bridge, [bridge, ticket, succeeded] { emit bridge->saveFinished(ticket, succeeded); }, Qt::QueuedConnection);
+            bridge, [bridge, ticket, succeeded] { emit bridge->saveFinished(ticket, succeeded); },
+            Qt::QueuedConnection);
 }

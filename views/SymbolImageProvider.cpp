@@ -4,10 +4,7 @@
 #include <QPainter>
 #include <QSvgRenderer>
 
-SymbolImageProvider::SymbolImageProvider()
-    : QQuickImageProvider(QQuickImageProvider::Image)
-{
-}
+SymbolImageProvider::SymbolImageProvider() : QQuickImageProvider(QQuickImageProvider::Image) {}
 
 QImage SymbolImageProvider::requestImage(const QString &id, QSize *size, const QSize &requestedSize)
 {

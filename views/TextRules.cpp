@@ -120,8 +120,8 @@ QString TextRules::confirmTitle(bool isTesting, bool editing, bool usesConnectWo
 }
 
 QVariant TextRules::websiteFromInput(const QString &websiteID, const QString &displayName, const QString &domain,
-                                        const QString &dashboard, const QVariantList &credentialFields,
-                                        const QVariantMap &secretValues) const
+                                     const QString &dashboard, const QVariantList &credentialFields,
+                                     const QVariantMap &secretValues) const
 {
     QList<CredentialField> fields;
     for (const QVariant &value : credentialFields) {
@@ -138,11 +138,13 @@ QVariant TextRules::websiteFromInput(const QString &websiteID, const QString &di
         EditorRules::websiteFromInput(id, displayName, domain, dashboard, fields, secrets);
     if (!outcome.website)
         return QVariantMap{{QStringLiteral("message"), outcome.message}};
-    return QVariantMap{{QStringLiteral("message"), QString()},
-            {QStringLiteral("website"), QVariantMap{
-                 {QStringLiteral("id"), QmlValues::idText(outcome.website->id)},
-                 {QStringLiteral("displayName"), outcome.website->displayName},
-                 {QStringLiteral("domain"), outcome.website->domain},
-                 {QStringLiteral("dashboardURLString"), outcome.website->dashboardURLString.value_or(QString())},
-             }}};
+    return QVariantMap{
+        {QStringLiteral("message"), QString()},
+        {QStringLiteral("website"),
+         QVariantMap{
+             {QStringLiteral("id"), QmlValues::idText(outcome.website->id)},
+             {QStringLiteral("displayName"), outcome.website->displayName},
+             {QStringLiteral("domain"), outcome.website->domain},
+             {QStringLiteral("dashboardURLString"), outcome.website->dashboardURLString.value_or(QString())},
+         }}};
 }

@@ -52,8 +52,7 @@ public:
     // {message} when the input stops the save, else {message: "", website: {id, displayName,
     // domain, dashboardURLString}}, as a plain JavaScript object; an empty or unreadable id
     // makes a new one.
-    Q_INVOKABLE QVariant websiteFromInput(const QString &websiteID, const QString &displayName,
-                                             const QString &domain, const QString &dashboard,
-                                             const QVariantList &credentialFields,
-                                             const QVariantMap &secretValues) const;
+    Q_INVOKABLE QVariant websiteFromInput(const QString &websiteID, const QString &displayName, const QString &domain,
+                                          const QString &dashboard, const QVariantList &credentialFields,
+                                          const QVariantMap &secretValues) const;
 };

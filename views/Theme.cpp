@@ -8,9 +8,7 @@
 #include <QGuiApplication>
 #include <QPalette>
 
-Theme::Theme(AppStore &store, QObject *parent)
-    : QObject(parent),
-      m_store(store)
+Theme::Theme(AppStore &store, QObject *parent) : QObject(parent), m_store(store)
 {
     connect(&store, &AppStore::panelAppearanceChanged, this, &Theme::update);
     // The desktop switching between light and dark reaches the application as a new palette.
@@ -46,12 +44,9 @@ bool Theme::eventFilter(QObject *watched, QEvent *event)
 bool Theme::wantsDark() const
 {
     switch (m_store.panelAppearance()) {
-    case PanelAppearance::light:
-        return false;
-    case PanelAppearance::dark:
-        return true;
-    case PanelAppearance::system:
-        break;
+    case PanelAppearance::light: return false;
+    case PanelAppearance::dark: return true;
+    case PanelAppearance::system: break;
     }
     return isDarkWindowColor(QGuiApplication::palette().color(QPalette::Window));
 }

@@ -14,19 +14,13 @@ QVariant VisitorListModel::data(const QModelIndex &index, int role) const
         return {};
     const Row &row = m_rows[index.row()];
     switch (role) {
-    case VisitorIDRole:
-        return row.id;
+    case VisitorIDRole: return row.id;
     case Qt::DisplayRole:
-    case NameRole:
-        return row.name;
-    case DurationRole:
-        return row.duration;
-    case SummaryRole:
-        return row.summary;
-    case ClickedRole:
-        return row.clicked;
-    default:
-        return {};
+    case NameRole: return row.name;
+    case DurationRole: return row.duration;
+    case SummaryRole: return row.summary;
+    case ClickedRole: return row.clicked;
+    default: return {};
     }
 }
 

@@ -16,10 +16,10 @@ class VisitorListModel : public CountedListModel
 public:
     enum Role {
         VisitorIDRole = Qt::UserRole + 1,
-        NameRole,  // the country's name
+        NameRole,      // the country's name
         DurationRole,  // "1h 1m"
-        SummaryRole,  // "google.com → /pricing +2"
-        ClickedRole,  // "Clicked …", or "" without clicks
+        SummaryRole,   // "google.com → /pricing +2"
+        ClickedRole,   // "Clicked …", or "" without clicks
     };
     Q_ENUM(Role)
 

@@ -16,23 +16,17 @@ QVariant WebsiteListModel::data(const QModelIndex &index, int role) const
         return {};
     const Website &website = m_websites[index.row()];
     switch (role) {
-    case WebsiteIDRole:
-        return QmlValues::idText(website.id);
+    case WebsiteIDRole: return QmlValues::idText(website.id);
     case Qt::DisplayRole:
-    case DisplayNameRole:
-        return website.displayName;
-    case DomainRole:
-        return website.domain;
-    case DashboardURLStringRole:
-        return website.dashboardURLString.value_or(QString());
+    case DisplayNameRole: return website.displayName;
+    case DomainRole: return website.domain;
+    case DashboardURLStringRole: return website.dashboardURLString.value_or(QString());
     case DashboardURLRole: {
         const std::optional<QUrl> dashboard = website.dashboardURL();
         return dashboard ? dashboard->toString() : QString();
     }
-    case IsExampleRole:
-        return ExampleWebsite::isExampleDomain(website.domain);
-    default:
-        return {};
+    case IsExampleRole: return ExampleWebsite::isExampleDomain(website.domain);
+    default: return {};
     }
 }
 

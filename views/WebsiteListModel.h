@@ -19,7 +19,7 @@ public:
         DisplayNameRole,
         DomainRole,
         DashboardURLStringRole,  // as stored; "" for none
-        DashboardURLRole,  // the address to open; "" when there is no usable one
+        DashboardURLRole,        // the address to open; "" when there is no usable one
         IsExampleRole,
     };
     Q_ENUM(Role)

@@ -7,62 +7,62 @@ namespace CommandLine {
 
 namespace {
 
-const QString mainHelp = QStringLiteral(
-    "Usage: orvela-server COMMAND [OPTIONS]\n"
-    "\n"
-    "The statistics and account service of Orvela.\n"
-    "\n"
-    "Commands:\n"
-    "  serve           answer HTTP requests (put a TLS reverse proxy in front)\n"
-    "  token create    make a new sync token and print it once\n"
-    "  token list      show each token's hash prefix and creation time\n"
-    "  token rotate P  give the account of the token whose hash starts with P a new token\n"
-    "  token revoke P  end the account of that token, deleting its state and its figures\n"
-    "  salt-secret create FILE\n"
-    "                  make the key file that servers sharing one PostgreSQL database salt with\n"
-    "\n"
-    "'orvela-server COMMAND --help' describes a command's options.\n");
+const QString mainHelp =
+    QStringLiteral("Usage: orvela-server COMMAND [OPTIONS]\n"
+                   "\n"
+                   "The statistics and account service of Orvela.\n"
+                   "\n"
+                   "Commands:\n"
+                   "  serve           answer HTTP requests (put a TLS reverse proxy in front)\n"
+                   "  token create    make a new sync token and print it once\n"
+                   "  token list      show each token's hash prefix and creation time\n"
+                   "  token rotate P  give the account of the token whose hash starts with P a new token\n"
+                   "  token revoke P  end the account of that token, deleting its state and its figures\n"
+                   "  salt-secret create FILE\n"
+                   "                  make the key file that servers sharing one PostgreSQL database salt with\n"
+                   "\n"
+                   "'orvela-server COMMAND --help' describes a command's options.\n");
 
-const QString serveHelp = QStringLiteral(
-    "Usage: orvela-server serve [OPTIONS]\n"
-    "\n"
-    "Options:\n"
-    "  --listen HOST:PORT   address to listen on (default 127.0.0.1:8787; [::1]:8787 for IPv6)\n"
-    "  --data DIR           data folder (default $XDG_DATA_HOME/orvela-server); one server each\n"
-    "  --database URL       keep the data in PostgreSQL instead (postgresql://USER@HOST/DB or\n"
-    "                       libpq's key=value form); several servers may share one database\n"
-    "  --salt-secret FILE   derive the day's salt from this key file (needed with --database: every\n"
-    "                       server gets a copy); the file is moved on to a new key every UTC day\n"
-    "  --runtime-dir DIR    where the day's salt is kept across restarts, outside the data folder\n"
-    "                       (default $RUNTIME_DIRECTORY or $XDG_RUNTIME_DIR; without one, in memory)\n"
-    "  --trust-proxy        take the client's address from the right-most X-Forwarded-For\n"
-    "                       entry and its country from CF-IPCountry or X-Country-Code\n"
-    "  --geoip FILE.mmdb    country database in MaxMind format\n"
-    "  --retain-days N      days to keep raw events (default 30); daily totals stay\n"
-    "\n"
-    "Without --data, --database and --salt-secret, the environment's ORVELA_SERVER_DATA,\n"
-    "ORVELA_SERVER_DATABASE and ORVELA_SERVER_SALT_SECRET are used when set (a database wins\n"
-    "over a data folder): a system service takes them from its settings file.\n");
+const QString serveHelp =
+    QStringLiteral("Usage: orvela-server serve [OPTIONS]\n"
+                   "\n"
+                   "Options:\n"
+                   "  --listen HOST:PORT   address to listen on (default 127.0.0.1:8787; [::1]:8787 for IPv6)\n"
+                   "  --data DIR           data folder (default $XDG_DATA_HOME/orvela-server); one server each\n"
+                   "  --database URL       keep the data in PostgreSQL instead (postgresql://USER@HOST/DB or\n"
+                   "                       libpq's key=value form); several servers may share one database\n"
+                   "  --salt-secret FILE   derive the day's salt from this key file (needed with --database: every\n"
+                   "                       server gets a copy); the file is moved on to a new key every UTC day\n"
+                   "  --runtime-dir DIR    where the day's salt is kept across restarts, outside the data folder\n"
+                   "                       (default $RUNTIME_DIRECTORY or $XDG_RUNTIME_DIR; without one, in memory)\n"
+                   "  --trust-proxy        take the client's address from the right-most X-Forwarded-For\n"
+                   "                       entry and its country from CF-IPCountry or X-Country-Code\n"
+                   "  --geoip FILE.mmdb    country database in MaxMind format\n"
+                   "  --retain-days N      days to keep raw events (default 30); daily totals stay\n"
+                   "\n"
+                   "Without --data, --database and --salt-secret, the environment's ORVELA_SERVER_DATA,\n"
+                   "ORVELA_SERVER_DATABASE and ORVELA_SERVER_SALT_SECRET are used when set (a database wins\n"
+                   "over a data folder): a system service takes them from its settings file.\n");
 
-const QString tokenHelp = QStringLiteral(
-    "Usage: orvela-server token create [--data DIR | --database URL]\n"
-    "       orvela-server token list [--data DIR | --database URL]\n"
-    "       orvela-server token rotate PREFIX [--data DIR | --database URL]\n"
-    "       orvela-server token revoke PREFIX [--data DIR | --database URL]\n"
-    "\n"
-    "A token opens an account: the app's sync token. Only its SHA-256 hash is stored, so a\n"
-    "new token is printed once and cannot be shown again. PREFIX is the start of the hash\n"
-    "as 'token list' shows it. 'rotate' replaces the token and keeps the account with its\n"
-    "websites and figures; the old token stops working at once. 'revoke' ends the account:\n"
-    "its state is deleted, and so are its websites' figures, which nobody sees again.\n");
+const QString tokenHelp =
+    QStringLiteral("Usage: orvela-server token create [--data DIR | --database URL]\n"
+                   "       orvela-server token list [--data DIR | --database URL]\n"
+                   "       orvela-server token rotate PREFIX [--data DIR | --database URL]\n"
+                   "       orvela-server token revoke PREFIX [--data DIR | --database URL]\n"
+                   "\n"
+                   "A token opens an account: the app's sync token. Only its SHA-256 hash is stored, so a\n"
+                   "new token is printed once and cannot be shown again. PREFIX is the start of the hash\n"
+                   "as 'token list' shows it. 'rotate' replaces the token and keeps the account with its\n"
+                   "websites and figures; the old token stops working at once. 'revoke' ends the account:\n"
+                   "its state is deleted, and so are its websites' figures, which nobody sees again.\n");
 
-const QString saltSecretHelp = QStringLiteral(
-    "Usage: orvela-server salt-secret create FILE\n"
-    "\n"
-    "Makes a new key for the visitors' daily salts, readable by its owner alone, and never\n"
-    "over an existing file. Copy it to every server that shares the database, before their\n"
-    "first start, and give each '--salt-secret FILE'. Each server moves its copy on to a new key\n"
-    "every UTC day and keeps no earlier one.\n");
+const QString saltSecretHelp =
+    QStringLiteral("Usage: orvela-server salt-secret create FILE\n"
+                   "\n"
+                   "Makes a new key for the visitors' daily salts, readable by its owner alone, and never\n"
+                   "over an existing file. Copy it to every server that shares the database, before their\n"
+                   "first start, and give each '--salt-secret FILE'. Each server moves its copy on to a new key\n"
+                   "every UTC day and keeps no earlier one.\n");
 
 Mistake mistake(const QString &what, const QString &command)
 {

@@ -51,7 +51,7 @@ using Command = std::variant<Serve, Token, SaltSecret, Help, Mistake>;
 struct Defaults {
     QString dataFolder;
     QString runtimeFolder;
-    QString database;    // when set, used instead of the data folder unless --data is given
+    QString database;  // when set, used instead of the data folder unless --data is given
     QString saltSecret;
 };
 

@@ -81,8 +81,7 @@ Adopted adoptServiceUser(const QStringList &arguments, const QString &file)
         return failure(QStringLiteral("%1, %2").arg(file, defaults.mistake));
     const QString folder = dataFolder(defaults.values);
     if (defaults.values.value(databaseVariable).isEmpty() && !QDir::isAbsolutePath(folder))
-        return failure(
-            QStringLiteral("%1 in %2 must be an absolute folder, not '%3'").arg(dataVariable, file, folder));
+        return failure(QStringLiteral("%1 in %2 must be an absolute folder, not '%3'").arg(dataVariable, file, folder));
 
     const passwd *user = getpwnam(userName);
     if (!user) {

@@ -24,10 +24,10 @@ std::optional<AccountRecord> accountOf(Storage &storage, const QString &prefix, 
         return matches.first();
     output.status = 1;
     output.err = matches.isEmpty()
-                     ? QStringLiteral("orvela-server: no token's hash starts with %1\n").arg(prefix)
-                     : QStringLiteral("orvela-server: %1 tokens' hashes start with %2; give more digits\n")
-                           .arg(matches.size())
-                           .arg(prefix);
+        ? QStringLiteral("orvela-server: no token's hash starts with %1\n").arg(prefix)
+        : QStringLiteral("orvela-server: %1 tokens' hashes start with %2; give more digits\n")
+              .arg(matches.size())
+              .arg(prefix);
     return std::nullopt;
 }
 
@@ -51,7 +51,7 @@ CommandOutput runTokenCommand(const CommandLine::Token &command, Storage &storag
             output.err = QStringLiteral("No tokens yet: 'orvela-server token create' makes one.\n");
         for (const auto &account : accounts) {
             output.out += hexOf(account.tokenHash).left(shownDigits) + QStringLiteral("  created ") +
-                          Instant::fromUnixSeconds(double(account.createdAt)).toIso8601() + u'\n';
+                Instant::fromUnixSeconds(double(account.createdAt)).toIso8601() + u'\n';
         }
         break;
     }

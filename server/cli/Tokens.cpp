@@ -11,7 +11,7 @@ QString generate()
     QRandomGenerator::system()->fillRange(words);
     const QByteArray bytes(reinterpret_cast<const char *>(words), sizeof words);
     return QStringLiteral("orv_") +
-           QString::fromLatin1(bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+        QString::fromLatin1(bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
 }
 
 QByteArray hash(const QString &token)

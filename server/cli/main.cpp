@@ -40,16 +40,18 @@ std::unique_ptr<Storage> openStorage(const QString &folder, const QString &datab
         try {
             return std::make_unique<PgStorage>(database);
         } catch (const StorageError &error) {
-            print(stderr, QStringLiteral("orvela-server: cannot use the database: %1\n")
-                              .arg(QString::fromLocal8Bit(error.what())));
+            print(stderr,
+                  QStringLiteral("orvela-server: cannot use the database: %1\n")
+                      .arg(QString::fromLocal8Bit(error.what())));
             return nullptr;
         }
     }
     try {
         return std::make_unique<SqliteStorage>(folder);
     } catch (const StorageError &error) {
-        print(stderr, QStringLiteral("orvela-server: cannot use the data folder %1: %2\n")
-                          .arg(shownPath(folder), QString::fromLocal8Bit(error.what())));
+        print(stderr,
+              QStringLiteral("orvela-server: cannot use the data folder %1: %2\n")
+                  .arg(shownPath(folder), QString::fromLocal8Bit(error.what())));
         return nullptr;
     }
 }
@@ -128,7 +130,8 @@ std::unique_ptr<DailySalts> openSaltSecret(const QString &file, const QString &d
     try {
         return std::make_unique<KeyFileSalts>(file, utcDay(systemClock()()), warn);
     } catch (const SaltSecretError &error) {
-        warn(QStringLiteral("cannot use the salt secret %1: %2").arg(shownPath(file), QString::fromLocal8Bit(error.what())));
+        warn(QStringLiteral("cannot use the salt secret %1: %2")
+                 .arg(shownPath(file), QString::fromLocal8Bit(error.what())));
         return nullptr;
     }
 }
@@ -142,10 +145,11 @@ int createSaltSecret(const CommandLine::SaltSecret &command)
                  .arg(shownPath(command.file), QString::fromLocal8Bit(error.what())));
         return 1;
     }
-    print(stderr, QStringLiteral("Made the salt secret %1, readable by you alone. Copy it, kept private, to every "
-                                 "server that shares the database before their first start, and start each with "
-                                 "--salt-secret FILE.\n")
-                      .arg(shownPath(command.file)));
+    print(stderr,
+          QStringLiteral("Made the salt secret %1, readable by you alone. Copy it, kept private, to every "
+                         "server that shares the database before their first start, and start each with "
+                         "--salt-secret FILE.\n")
+              .arg(shownPath(command.file)));
     return 0;
 }
 
@@ -167,8 +171,9 @@ int serve(const CommandLine::Serve &options)
         try {
             geoIp = std::make_shared<GeoIp>(options.geoIpFile);
         } catch (const std::exception &error) {
-            print(stderr, QStringLiteral("orvela-server: cannot read the country database %1: %2\n")
-                              .arg(options.geoIpFile, QString::fromLocal8Bit(error.what())));
+            print(stderr,
+                  QStringLiteral("orvela-server: cannot read the country database %1: %2\n")
+                      .arg(options.geoIpFile, QString::fromLocal8Bit(error.what())));
             return 1;
         }
     }
@@ -178,8 +183,9 @@ int serve(const CommandLine::Serve &options)
     std::optional<DataFolderLock> lock;
     if (sqlite) {
         if (!QDir().mkpath(options.dataFolder)) {
-            print(stderr, QStringLiteral("orvela-server: cannot use the data folder %1: cannot create the folder\n")
-                              .arg(shownPath(options.dataFolder)));
+            print(stderr,
+                  QStringLiteral("orvela-server: cannot use the data folder %1: cannot create the folder\n")
+                      .arg(shownPath(options.dataFolder)));
             return 1;
         }
         lock.emplace(options.dataFolder);
@@ -192,8 +198,8 @@ int serve(const CommandLine::Serve &options)
     if (!storage)
         return 1;
     const auto salts = options.saltSecret.isEmpty()
-                           ? openSalts(options.runtimeFolder, options.dataFolder, *storage)
-                           : openSaltSecret(options.saltSecret, sqlite ? options.dataFolder : QString());
+        ? openSalts(options.runtimeFolder, options.dataFolder, *storage)
+        : openSaltSecret(options.saltSecret, sqlite ? options.dataFolder : QString());
     if (!salts)
         return 1;
 
@@ -201,17 +207,17 @@ int serve(const CommandLine::Serve &options)
     serviceOptions.trustProxy = options.trustProxy;
     serviceOptions.retainDays = options.retainDays;
     HttpService service(*storage, *salts, systemClock(), serviceOptions, geoIp);
-    const QString where = QString::fromStdString(options.host.find(':') != std::string::npos
-                                                     ? "[" + options.host + "]"
-                                                     : options.host);
+    const QString where =
+        QString::fromStdString(options.host.find(':') != std::string::npos ? "[" + options.host + "]" : options.host);
     int port = 0;
     try {
         port = service.bind(options.host, options.port);
     } catch (const ListenError &error) {
-        print(stderr, QStringLiteral("orvela-server: cannot listen on %1:%2: %3\n")
-                          .arg(where)
-                          .arg(options.port)
-                          .arg(QString::fromLocal8Bit(error.what())));
+        print(stderr,
+              QStringLiteral("orvela-server: cannot listen on %1:%2: %3\n")
+                  .arg(where)
+                  .arg(options.port)
+                  .arg(QString::fromLocal8Bit(error.what())));
         return 1;
     }
 
@@ -221,11 +227,12 @@ int serve(const CommandLine::Serve &options)
         service.stop();
     });
     const auto *postgres = dynamic_cast<const PgStorage *>(storage.get());
-    print(stdout, QStringLiteral("orvela-server: serving http://%1:%2/ with data in %3\n")
-                      .arg(where)
-                      .arg(port)
-                      .arg(postgres ? QStringLiteral("the PostgreSQL ") + postgres->description()
-                                    : shownPath(options.dataFolder)));
+    print(stdout,
+          QStringLiteral("orvela-server: serving http://%1:%2/ with data in %3\n")
+              .arg(where)
+              .arg(port)
+              .arg(postgres ? QStringLiteral("the PostgreSQL ") + postgres->description()
+                            : shownPath(options.dataFolder)));
     service.run();
     // run() also returns when the listening socket fails; wake the waiter in that case too.
     pthread_kill(waiter.native_handle(), SIGTERM);

@@ -5,7 +5,11 @@
 #include <cstdio>
 
 Collector::Collector(Storage &storage, SiteDirectory &sites, DailySalts &salts, Clock clock, Options options)
-    : m_storage(storage), m_sites(sites), m_clock(std::move(clock)), m_options(options), m_counter(salts)
+    : m_storage(storage),
+      m_sites(sites),
+      m_clock(std::move(clock)),
+      m_options(options),
+      m_counter(salts)
 {
     m_lastReload = m_clock();
     m_thread = std::thread([this] { run(); });
@@ -96,9 +100,8 @@ void Collector::run()
         {
             std::unique_lock lock(m_lock);
             // While housekeeping has rounds to go, it goes on between batches without a pause.
-            m_wake.wait_for(lock, m_tidying ? std::chrono::seconds(0) : std::chrono::seconds(1), [&] {
-                return !m_queue.empty() || m_stopping || m_flushRequests > m_flushesServed;
-            });
+            m_wake.wait_for(lock, m_tidying ? std::chrono::seconds(0) : std::chrono::seconds(1),
+                            [&] { return !m_queue.empty() || m_stopping || m_flushRequests > m_flushesServed; });
             work.swap(m_queue);
             serving = m_flushRequests;
             last = m_stopping;

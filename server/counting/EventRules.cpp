@@ -156,7 +156,7 @@ bool belongsTo(const QString &pageHost, const QString &siteHost)
     if (siteHost.isEmpty() || pageHost.isEmpty())
         return false;
     return pageHost == siteHost ||
-           (pageHost.endsWith(siteHost) && pageHost[pageHost.size() - siteHost.size() - 1] == u'.');
+        (pageHost.endsWith(siteHost) && pageHost[pageHost.size() - siteHost.size() - 1] == u'.');
 }
 
 bool isBot(const QString &userAgent)
@@ -165,9 +165,10 @@ bool isBot(const QString &userAgent)
     if (!userAgent.startsWith(QLatin1String("Mozilla/")))
         return true;
     static const char *const markers[] = {
-        "bot",      "crawl",   "spider",    "slurp",     "headless", "lighthouse", "pingdom",
-        "monitor",  "preview", "facebookexternalhit", "python", "curl", "wget", "phantomjs",
-        "scrapy",   "http-client", "feedfetcher", "validator",
+        "bot",         "crawl",       "spider",    "slurp",     "headless",
+        "lighthouse",  "pingdom",     "monitor",   "preview",   "facebookexternalhit",
+        "python",      "curl",        "wget",      "phantomjs", "scrapy",
+        "http-client", "feedfetcher", "validator",
     };
     const QString lower = userAgent.toLower();
     for (const char *marker : markers) {

@@ -76,13 +76,13 @@ KeyFileSalts::KeyFileSalts(QString file, qint64 today, Warn warn) : m_file(std::
     if (!dayOk || m_key.size() != keyBytes || lines[2].size() != 4 + 2 * keyBytes)
         throw SaltSecretError("it is not a salt secret ('orvela-server salt-secret create FILE' makes one)");
     if (m_warn && (input.permissions() & (QFile::ReadGroup | QFile::ReadOther))) {
-        m_warn(QStringLiteral("%1 is readable by other users than its owner: make it private with chmod 600")
-                     .arg(m_file));
+        m_warn(
+            QStringLiteral("%1 is readable by other users than its owner: make it private with chmod 600").arg(m_file));
     }
     if (m_warn && m_day > today) {
         m_warn(QStringLiteral("%1 holds the key of a later day than today (is this machine's clock behind?): "
-                                "visitors are counted from that day on")
-                     .arg(m_file));
+                              "visitors are counted from that day on")
+                   .arg(m_file));
     }
     std::lock_guard lock(m_lock);
     if (m_day < today)
@@ -94,7 +94,8 @@ void KeyFileSalts::create(const QString &file, qint64 today)
     quint32 words[keyBytes / 4];
     QRandomGenerator::system()->fillRange(words);
     const QByteArray bytes = contents(today, QByteArray(reinterpret_cast<const char *>(words), keyBytes));
-    const int fd = ::open(QFile::encodeName(file).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd =
+        ::open(QFile::encodeName(file).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
         throw SaltSecretError(errno == EEXIST ? "the file exists already, and a salt secret is never overwritten"
                                               : reason(errno).toStdString());

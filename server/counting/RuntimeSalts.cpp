@@ -71,7 +71,8 @@ void RuntimeSalts::load()
     if (!file.exists())
         return;
     if (!file.open(QIODevice::ReadOnly)) {
-        warnOnce(QStringLiteral("cannot read %1 (%2): today's visitors are counted anew").arg(m_file, file.errorString()));
+        warnOnce(
+            QStringLiteral("cannot read %1 (%2): today's visitors are counted anew").arg(m_file, file.errorString()));
         return;
     }
     std::map<qint64, QByteArray> salts;

@@ -5,8 +5,8 @@
 
 #include <QHash>
 #include <QString>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <shared_mutex>
 
 // The sites that their owners list, by upper-case id: the collector's door list, with the host

@@ -43,7 +43,8 @@ WireStats reply(const Figures &figures, const FigureQuery &query)
     stats.liveWindowDescription = QStringLiteral("in the last 5 minutes");
     for (qint64 start = query.hoursFrom; start <= query.hoursTo; start += 3600) {
         const auto found = figures.hours.find(start);
-        stats.hourly.append({Instant::fromUnixSeconds(double(start)), found == figures.hours.end() ? 0 : found->second});
+        stats.hourly.append(
+            {Instant::fromUnixSeconds(double(start)), found == figures.hours.end() ? 0 : found->second});
     }
     stats.trackingInstalled = figures.tracked;
     stats.visitorsWeek = figures.weekBeforeToday + figures.visitorsToday;

@@ -170,6 +170,7 @@ EventBatch VisitCounter::apply(const std::vector<Named> &events, WorkingSet &set
     for (const qint64 id : touchedVisits)
         batch.visits[id] = set.visits.at(id);
     std::sort(batch.trackedSites.begin(), batch.trackedSites.end());
-    batch.trackedSites.erase(std::unique(batch.trackedSites.begin(), batch.trackedSites.end()), batch.trackedSites.end());
+    batch.trackedSites.erase(std::unique(batch.trackedSites.begin(), batch.trackedSites.end()),
+                             batch.trackedSites.end());
     return batch;
 }

@@ -111,7 +111,8 @@ asio::awaitable<bool> Connection::exchange()
     startDeadline(m_limits.headerTimeout);
     const auto [headerError, headerSize] = co_await http::async_read_header(m_stream, m_buffer, parser, checked);
     if (endDeadline() && headerError) {
-        co_await refuse(408, QStringLiteral("the headers did not arrive within %1 seconds").arg(seconds(m_limits.headerTimeout)));
+        co_await refuse(
+            408, QStringLiteral("the headers did not arrive within %1 seconds").arg(seconds(m_limits.headerTimeout)));
         co_return false;
     }
     if (headerError == http::error::header_limit) {
@@ -156,8 +157,9 @@ asio::awaitable<bool> Connection::exchange()
         const auto [bodyError, bodySize] = co_await http::async_read(m_stream, m_buffer, parser, checked);
         // A body cut short, by the client or by the deadline, is refused whole: none of it is used.
         if (endDeadline() && bodyError) {
-            co_await refuse(400, QStringLiteral("the body did not arrive within %1 seconds").arg(seconds(m_limits.bodyTimeout)),
-                            header.version());
+            co_await refuse(
+                400, QStringLiteral("the body did not arrive within %1 seconds").arg(seconds(m_limits.bodyTimeout)),
+                header.version());
             co_return false;
         }
         if (bodyError == http::error::body_limit) {
@@ -191,8 +193,7 @@ asio::awaitable<HttpResponse> Connection::answer(Endpoints::Route route, const H
                                           asio::use_awaitable);
     } catch (const std::exception &error) {
         std::fprintf(stderr, "orvela-server: %s\n", error.what());
-    } catch (...) {
-    }
+    } catch (...) {}
     HttpResponse failed;
     Replies::error(failed, 500, QStringLiteral("internal error"));
     co_return failed;

@@ -64,8 +64,8 @@ HttpResponse acceptedAndClosed()
 
 }  // namespace
 
-Endpoints::Endpoints(Storage &storage, SiteDirectory &sites, Collector &collector, RateLimiter &rateLimiter, Clock clock,
-                     bool trustProxy, std::shared_ptr<GeoIp> geoIp)
+Endpoints::Endpoints(Storage &storage, SiteDirectory &sites, Collector &collector, RateLimiter &rateLimiter,
+                     Clock clock, bool trustProxy, std::shared_ptr<GeoIp> geoIp)
     : m_storage(storage),
       m_sites(sites),
       m_collector(collector),
@@ -74,8 +74,7 @@ Endpoints::Endpoints(Storage &storage, SiteDirectory &sites, Collector &collecto
       m_trustProxy(trustProxy),
       m_geoIp(std::move(geoIp)),
       m_refusals([](const QString &line) { std::fprintf(stderr, "%s\n", qPrintable(line)); })
-{
-}
+{}
 
 Endpoints::Route Endpoints::route(const HttpRequest &request)
 {
@@ -105,10 +104,8 @@ Endpoints::Route Endpoints::route(const HttpRequest &request)
     case http::verb::put:
     case http::verb::delete_:
     case http::verb::options:
-    case http::verb::patch:
-        return Route::notFound;
-    default:
-        return Route::badMethod;
+    case http::verb::patch: return Route::notFound;
+    default: return Route::badMethod;
     }
 }
 
@@ -148,21 +145,11 @@ HttpResponse Endpoints::serve(Route route, const HttpRequest &request, const std
 {
     HttpResponse response;
     switch (route) {
-    case Route::health:
-        Replies::json(response, 200, R"({"status":"ok"})");
-        break;
-    case Route::script:
-        sendScript(request, response);
-        break;
-    case Route::getState:
-        getState(request, response);
-        break;
-    case Route::putState:
-        putState(request, response, QByteArray::fromStdString(request.body()));
-        break;
-    case Route::getStats:
-        getStats(request, response);
-        break;
+    case Route::health: Replies::json(response, 200, R"({"status":"ok"})"); break;
+    case Route::script: sendScript(request, response); break;
+    case Route::getState: getState(request, response); break;
+    case Route::putState: putState(request, response, QByteArray::fromStdString(request.body())); break;
+    case Route::getStats: getStats(request, response); break;
     case Route::postEvent:
         sendAccepted(response);
         postEvent(request, peer, QByteArray::fromStdString(request.body()));
@@ -174,12 +161,8 @@ HttpResponse Endpoints::serve(Route route, const HttpRequest &request, const std
         response.set(http::field::access_control_allow_headers, "Content-Type");
         response.set(http::field::access_control_max_age, "86400");
         break;
-    case Route::notFound:
-        Replies::error(response, 404, QStringLiteral("not found"));
-        break;
-    case Route::badMethod:
-        Replies::error(response, 400, QStringLiteral("the request could not be served"));
-        break;
+    case Route::notFound: Replies::error(response, 404, QStringLiteral("not found")); break;
+    case Route::badMethod: Replies::error(response, 400, QStringLiteral("the request could not be served")); break;
     }
     return response;
 }

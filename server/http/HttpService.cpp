@@ -22,7 +22,8 @@ HttpService::HttpService(Storage &storage, DailySalts &salts, Clock clock, Optio
       m_rateLimiter(options.rateBurst, options.ratePerSecond)
 {
     m_sites.reload();
-    m_collector = std::make_unique<Collector>(m_storage, m_sites, salts, m_clock, Collector::Options{options.retainDays});
+    m_collector =
+        std::make_unique<Collector>(m_storage, m_sites, salts, m_clock, Collector::Options{options.retainDays});
     m_endpoints = std::make_unique<Endpoints>(m_storage, m_sites, *m_collector, m_rateLimiter, m_clock,
                                               options.trustProxy, std::move(geoIp));
     // Behind a proxy every connection comes from it: the proxy limits its clients.

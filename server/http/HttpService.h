@@ -18,7 +18,7 @@
 namespace boost::asio {
 class io_context;
 class thread_pool;
-}
+}  // namespace boost::asio
 class Endpoints;
 class Listener;
 class PeerConnections;
@@ -32,11 +32,11 @@ public:
     struct Options {
         bool trustProxy = false;
         qint64 retainDays = 30;
-        double rateBurst = 100;     // events a client may send at once
-        double ratePerSecond = 2;   // and then on average
+        double rateBurst = 100;    // events a client may send at once
+        double ratePerSecond = 2;  // and then on average
         int ioThreads = 2;
         int workerThreads = 4;
-        ConnectionLimits limits;    // connections per peer are not counted with trustProxy
+        ConnectionLimits limits;  // connections per peer are not counted with trustProxy
     };
 
     HttpService(Storage &storage, DailySalts &salts, Clock clock, Options options, std::shared_ptr<GeoIp> geoIp = {});

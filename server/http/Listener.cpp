@@ -21,14 +21,10 @@ namespace {
 std::string bindProblem(const error_code &error)
 {
     switch (error.value()) {
-    case EADDRINUSE:
-        return "the port is already in use (is another orvela-server running?)";
-    case EACCES:
-        return "permission denied (ports below 1024 need privileges)";
-    case EADDRNOTAVAIL:
-        return "the address does not belong to this machine";
-    default:
-        return error.message();
+    case EADDRINUSE: return "the port is already in use (is another orvela-server running?)";
+    case EACCES: return "permission denied (ports below 1024 need privileges)";
+    case EADDRNOTAVAIL: return "the address does not belong to this machine";
+    default: return error.message();
     }
 }
 
@@ -49,8 +45,7 @@ Listener::Listener(std::vector<asio::io_context *> contexts, Endpoints &endpoint
       m_limits(limits),
       m_peers(peers),
       m_acceptor(*m_contexts.front())
-{
-}
+{}
 
 int Listener::bind(const std::string &host, int port)
 {
@@ -61,8 +56,9 @@ int Listener::bind(const std::string &host, int port)
     const tcp::endpoint endpoint(address, asio::ip::port_type(port));
     // Only SO_REUSEADDR, so that a restart need not wait for old connections, but never
     // SO_REUSEPORT, which would let a second server share the port.
-    if (m_acceptor.open(endpoint.protocol(), error) || m_acceptor.set_option(tcp::acceptor::reuse_address(true), error) ||
-        m_acceptor.bind(endpoint, error) || m_acceptor.listen(asio::socket_base::max_listen_connections, error)) {
+    if (m_acceptor.open(endpoint.protocol(), error) ||
+        m_acceptor.set_option(tcp::acceptor::reuse_address(true), error) || m_acceptor.bind(endpoint, error) ||
+        m_acceptor.listen(asio::socket_base::max_listen_connections, error)) {
         error_code ignored;
         m_acceptor.close(ignored);
         throw ListenError(bindProblem(error));
@@ -100,7 +96,8 @@ asio::awaitable<void> Listener::accept()
             continue;
         socket.set_option(tcp::no_delay(true), error);
         const auto executor = socket.get_executor();
-        auto connection = std::make_unique<Connection>(std::move(socket), m_endpoints, m_workers, m_limits, std::move(*ticket));
+        auto connection =
+            std::make_unique<Connection>(std::move(socket), m_endpoints, m_workers, m_limits, std::move(*ticket));
         asio::co_spawn(executor, Connection::run(std::move(connection)), [](std::exception_ptr failure) {
             try {
                 if (failure)

@@ -3,9 +3,9 @@
 #include <utility>
 
 PeerConnections::Ticket::Ticket(Ticket &&other) noexcept
-    : m_owner(std::exchange(other.m_owner, nullptr)), m_key(other.m_key)
-{
-}
+    : m_owner(std::exchange(other.m_owner, nullptr)),
+      m_key(other.m_key)
+{}
 
 PeerConnections::Ticket &PeerConnections::Ticket::operator=(Ticket &&other) noexcept
 {
@@ -30,8 +30,8 @@ std::optional<PeerConnections::Ticket> PeerConnections::admit(const boost::asio:
         return Ticket();
     // An IPv4 peer counts the same however the socket sees it; an IPv6 peer is usually given a
     // whole /64, any address of which it may use.
-    const auto v6 = peer.is_v4() ? boost::asio::ip::make_address_v6(boost::asio::ip::v4_mapped, peer.to_v4())
-                                 : peer.to_v6();
+    const auto v6 =
+        peer.is_v4() ? boost::asio::ip::make_address_v6(boost::asio::ip::v4_mapped, peer.to_v4()) : peer.to_v6();
     if (v6.is_v4_mapped() && v6.to_v4().is_loopback())
         return Ticket();
     Key key = v6.to_bytes();

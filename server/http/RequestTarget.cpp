@@ -33,7 +33,8 @@ RequestTarget::RequestTarget(std::string_view target)
 
 qsizetype RequestTarget::count(const QByteArray &name) const
 {
-    return std::count_if(m_parameters.cbegin(), m_parameters.cend(), [&](const auto &pair) { return pair.first == name; });
+    return std::count_if(m_parameters.cbegin(), m_parameters.cend(),
+                         [&](const auto &pair) { return pair.first == name; });
 }
 
 QByteArray RequestTarget::value(const QByteArray &name) const

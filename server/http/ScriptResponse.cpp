@@ -57,8 +57,8 @@ void sendScript(const HttpRequest &request, HttpResponse &response)
 {
     const bool gzip = acceptsGzip(request);
     // Each form has its own tag, so that a cache never answers one with the other.
-    const std::string etag = gzip ? std::string(TrackingScript::etag()).insert(1, "gz-")
-                                  : std::string(TrackingScript::etag());
+    const std::string etag =
+        gzip ? std::string(TrackingScript::etag()).insert(1, "gz-") : std::string(TrackingScript::etag());
     response.set(http::field::etag, etag);
     response.set(http::field::cache_control, "public, max-age=3600");
     response.set(http::field::vary, "Accept-Encoding");

@@ -12,8 +12,8 @@
 #include <vector>
 
 // What the service keeps, behind one interface for both engines: SQLite in the data folder, or
-// a PostgreSQL database that several servers share. Times are Unix seconds; a "slot" is a quarter of an hour (slotOf in Clock.h); a
-// "day" is a UTC day number (time / 86400). Token hashes are raw SHA-256 digests.
+// a PostgreSQL database that several servers share. Times are Unix seconds; a "slot" is a quarter of an hour (slotOf in
+// Clock.h); a "day" is a UTC day number (time / 86400). Token hashes are raw SHA-256 digests.
 //
 // Who sees a site's figures: an account owns a site from the first save that lists it for as
 // long as the account exists. Taking the site off its list stops counting and keeps claim and
@@ -96,12 +96,12 @@ struct DayDelta {
 // Everything one round of the collector writes, in one transaction.
 struct EventBatch {
     std::vector<EventRow> events;
-    std::map<qint64, VisitRow> visits;  // by id; inserted or updated
-    std::vector<VisitorRow> visitors;   // inserted or updated
-    std::map<std::pair<qint64, qint64>, SlotDelta> quarters;                  // (site, slot)
-    std::map<std::tuple<qint64, qint64, QString>, qint64> slotCountries;     // (site, slot, country)
-    std::map<std::tuple<qint64, int, qint64>, qint64> hours;                 // (site, alignment, start)
-    std::map<std::pair<qint64, qint64>, DayDelta> days;                      // (site, day)
+    std::map<qint64, VisitRow> visits;                                    // by id; inserted or updated
+    std::vector<VisitorRow> visitors;                                     // inserted or updated
+    std::map<std::pair<qint64, qint64>, SlotDelta> quarters;              // (site, slot)
+    std::map<std::tuple<qint64, qint64, QString>, qint64> slotCountries;  // (site, slot, country)
+    std::map<std::tuple<qint64, int, qint64>, qint64> hours;              // (site, alignment, start)
+    std::map<std::pair<qint64, qint64>, DayDelta> days;                   // (site, day)
     std::vector<qint64> trackedSites;
 
     bool empty() const { return events.empty() && visitors.empty() && visits.empty(); }

@@ -40,8 +40,9 @@ int main(int argc, char **argv)
         return 2;
     }
 
-    const std::unique_ptr<Storage> engine = database.isEmpty() ? std::unique_ptr<Storage>(std::make_unique<SqliteStorage>(folder))
-                                                               : std::make_unique<PgStorage>(database);
+    const std::unique_ptr<Storage> engine = database.isEmpty()
+        ? std::unique_ptr<Storage>(std::make_unique<SqliteStorage>(folder))
+        : std::make_unique<PgStorage>(database);
     Storage &storage = *engine;
     const qint64 now = qint64(std::time(nullptr));
     const QString token = Tokens::generate();
@@ -70,8 +71,8 @@ int main(int argc, char **argv)
         while (qint64(events.size()) < target) {
             // One visit: a page view, then a few more page views, clicks and pings.
             const QByteArray client = "10." + QByteArray::number(random->bounded(256)) + '.' +
-                                      QByteArray::number(random->bounded(256)) + '.' +
-                                      QByteArray::number(random->bounded(256)) + "\nMozilla/5.0 bench";
+                QByteArray::number(random->bounded(256)) + '.' + QByteArray::number(random->bounded(256)) +
+                "\nMozilla/5.0 bench";
             qint64 at = dayStart + random->bounded(int(secondsPerDay - 1200));
             const int length = 1 + random->bounded(9);
             const QString referrer = QString::fromLatin1(referrers[random->bounded(5)]);
@@ -102,8 +103,7 @@ int main(int argc, char **argv)
     std::fputs("\n", stderr);
     counter.maintain(now);
     const Retention retention{now - 30 * secondsPerDay, now - 3 * secondsPerDay, utcDay(now) - 1};
-    while (!storage.tidy(retention, 100000).done) {
-    }
+    while (!storage.tidy(retention, 100000).done) {}
     std::printf("%s %s\n", qPrintable(token), qPrintable(Json::lowerUuidText(siteId)));
     return 0;
 }

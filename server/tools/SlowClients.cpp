@@ -182,7 +182,8 @@ asio::awaitable<void> measure(asio::io_context &io, tcp::endpoint server, Option
         }
         const std::string shown = path.substr(0, path.find('?'));
         if (answered.empty()) {
-            std::printf("  GET %s: no answer within 10 s (%d tried, gave up after 3 in a row)\n", shown.c_str(), failures);
+            std::printf("  GET %s: no answer within 10 s (%d tried, gave up after 3 in a row)\n", shown.c_str(),
+                        failures);
             continue;
         }
         std::sort(answered.begin(), answered.end());

@@ -1,25 +1,29 @@
 // The tray icon's title, tooltip and icon, and the panel's opening and closing, with the real
 // root view and pages over a store on the store tests' fakes.
+#include "MenuBarController.h"
 #include "AppDelegate.h"
 #include "BaseURL.h"
-#include "MenuBarController.h"
 #include "StoreFakes.h"
 #include "ViewEngine.h"
 
 #include <QApplication>
 #include <QQuickItem>
 #include <QQuickWindow>
-#include <QSignalSpy>
 #include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTest>
 
 namespace {
 
-AnalyticsSnapshot figures(qint64 live, qint64 today, std::optional<qint64> week = {},
-                          std::optional<qint64> month = {}, std::optional<qint64> allTime = {})
+AnalyticsSnapshot figures(qint64 live, qint64 today, std::optional<qint64> week = {}, std::optional<qint64> month = {},
+                          std::optional<qint64> allTime = {})
 {
-    return {.liveVisitors = live, .visitorsToday = today, .refreshedAt = Instant::fromUnixSeconds(1'750'000'000),
-            .visitorsWeek = week, .visitorsMonth = month, .visitorsAllTime = allTime};
+    return {.liveVisitors = live,
+            .visitorsToday = today,
+            .refreshedAt = Instant::fromUnixSeconds(1'750'000'000),
+            .visitorsWeek = week,
+            .visitorsMonth = month,
+            .visitorsAllTime = allTime};
 }
 
 // The controller over a store with one website (or none), selected and showing `snapshot` when given.
@@ -57,7 +61,10 @@ struct Shell : StoreFixture {
     {
         return item("websiteMenu")->findChild<QObject *>("websiteMenuPopup")->property("visible").toBool();
     }
-    QString pageType() { return page() ? QString::fromLatin1(page()->metaObject()->className()).section(u'_', 0, 0) : QString(); }
+    QString pageType()
+    {
+        return page() ? QString::fromLatin1(page()->metaObject()->className()).section(u'_', 0, 0) : QString();
+    }
 };
 
 }  // namespace
@@ -218,7 +225,8 @@ private slots:
             controller.showPanel();
             QVERIFY(QTest::qWaitForWindowActive(&panel));
             QQuickItem *button = shell.item("websiteMenu");
-            QTest::mouseClick(&panel, Qt::LeftButton, {}, button->mapToScene(QPointF(10, button->height() / 2)).toPoint());
+            QTest::mouseClick(&panel, Qt::LeftButton, {},
+                              button->mapToScene(QPointF(10, button->height() / 2)).toPoint());
             settle();
             QVERIFY(shell.websiteMenuOpen());
         };
@@ -257,8 +265,9 @@ private slots:
 
         // Each page's callback, and the page and editor's website ("" adds one) it leads to.
         const auto call = [&](const char *method, const QString &argument = {}) {
-            const bool called = argument.isEmpty() ? QMetaObject::invokeMethod(shell.page(), method)
-                                                   : QMetaObject::invokeMethod(shell.page(), method, Q_ARG(QString, argument));
+            const bool called = argument.isEmpty()
+                ? QMetaObject::invokeMethod(shell.page(), method)
+                : QMetaObject::invokeMethod(shell.page(), method, Q_ARG(QString, argument));
             return called ? shell.pageType() + u' ' + shell.page()->property("websiteID").toString() : QString();
         };
         QCOMPARE(call("connect"), QStringLiteral("WebsiteEditorView "));
@@ -302,11 +311,19 @@ private slots:
         QTest::addColumn<bool>("keychainRefuses");
         QTest::addColumn<QString>("storedToken");
         QTest::addColumn<QString>("usedAddress");  // "" for the address in use before
-        QTest::newRow("both, trimmed") << " http://127.0.0.1:9/ " << " \tsecret-token \n" << false << "secret-token"
+        QTest::newRow("both, trimmed") << " http://127.0.0.1:9/ "
+                                       << " \tsecret-token \n"
+                                       << false << "secret-token"
                                        << "http://127.0.0.1:9";
-        QTest::newRow("a blank token") << "" << "  \n " << false << "stored" << "";
-        QTest::newRow("an address refused") << "http://stats.example.net" << "t2" << false << "t2" << "";
-        QTest::newRow("a keychain that refuses") << "http://127.0.0.1:9" << "other" << true << "stored" << "";
+        QTest::newRow("a blank token") << ""
+                                       << "  \n " << false << "stored"
+                                       << "";
+        QTest::newRow("an address refused") << "http://stats.example.net"
+                                            << "t2" << false << "t2"
+                                            << "";
+        QTest::newRow("a keychain that refuses") << "http://127.0.0.1:9"
+                                                 << "other" << true << "stored"
+                                                 << "";
     }
 
     void launchValuesAreApplied()

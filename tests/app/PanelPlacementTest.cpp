@@ -31,18 +31,34 @@ private slots:
             // Centred under an icon in a 28 px top panel that the window manager keeps free.
             {"top panel", QRect(900, 2, 24, 24), panel, {{full.geometry, QRect(0, 28, 1920, 1052)}}, {752, 28 + gap}},
             // Above the strip a bottom panel keeps free, or just above the icon where nothing is.
-            {"bottom panel", QRect(900, 1048, 24, 24), panel, {{full.geometry, QRect(0, 0, 1920, 1040)}},
+            {"bottom panel",
+             QRect(900, 1048, 24, 24),
+             panel,
+             {{full.geometry, QRect(0, 0, 1920, 1040)}},
              {752, 1040 - margin - 400}},
             {"bottom, nothing reserved", QRect(900, 1048, 24, 24), panel, {full}, {752, 1048 - gap - 400}},
             {"top-right corner", QRect(1256, 4, 24, 24), panel, {laptop}, {1280 - margin - 320, 28 + gap}},
             {"top-left corner", QRect(0, 4, 24, 24), panel, {laptop}, {margin, 28 + gap}},
-            {"taller than the room below", QRect(600, 300, 24, 24), QSize(320, 700), {laptop}, {452, 800 - margin - 700}},
-            {"screen smaller than the panel", QRect(100, 4, 24, 24), panel,
-             {{QRect(0, 0, 300, 300), QRect(0, 0, 300, 300)}}, {0, 0}},
+            {"taller than the room below",
+             QRect(600, 300, 24, 24),
+             QSize(320, 700),
+             {laptop},
+             {452, 800 - margin - 700}},
+            {"screen smaller than the panel",
+             QRect(100, 4, 24, 24),
+             panel,
+             {{QRect(0, 0, 300, 300), QRect(0, 0, 300, 300)}},
+             {0, 0}},
             {"second screen, bottom", QRect(3000, 1050, 24, 24), panel, {laptop, right}, {2852, 1044 - margin - 400}},
-            {"second screen, right edge", QRect(3190, 1050, 24, 24), panel, {laptop, right},
+            {"second screen, right edge",
+             QRect(3190, 1050, 24, 24),
+             panel,
+             {laptop, right},
              {3200 - margin - 320, 1044 - margin - 400}},
-            {"first screen at the shared edge", QRect(1250, 4, 24, 24), panel, {laptop, right},
+            {"first screen at the shared edge",
+             QRect(1250, 4, 24, 24),
+             panel,
+             {laptop, right},
              {1280 - margin - 320, 28 + gap}},
             {"outside every screen", QRect(5000, 10, 1, 1), panel, {laptop, right}, {3200 - margin - 320, 15}},
             {"no anchor", std::nullopt, panel, {{right.geometry, right.geometry}, laptop}, {1280 + 800, 340}},
@@ -56,18 +72,18 @@ private slots:
         // {reported, applied, to apply (0: nothing)}: rounded to the half point, halves away
         // from zero, applied only when more than half a point away; heights that say nothing.
         const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
-        const double cases[][3] = {{200.2, 0, 200},   {200.25, 0, 200.5}, {200.6, 0, 200.5}, {200.75, 0, 201},
-                                   {200.6, 200, 0},   {201, 200, 201},    {199.4, 200, 0},   {199.2, 200, 199},
-                                   {1, 200, 0},       {-50, 200, 0},      {nan, 200, 0},     {inf, 200, 0}};
+        const double cases[][3] = {{200.2, 0, 200}, {200.25, 0, 200.5}, {200.6, 0, 200.5}, {200.75, 0, 201},
+                                   {200.6, 200, 0}, {201, 200, 201},    {199.4, 200, 0},   {199.2, 200, 199},
+                                   {1, 200, 0},     {-50, 200, 0},      {nan, 200, 0},     {inf, 200, 0}};
         for (const auto &[reported, applied, result] : cases)
             QCOMPARE(heightToApply(reported, applied).value_or(0), result);
     }
 
     void drawsTheFigureOrTheChartLegibly()
     {
-        const std::pair<qint64, QString> texts[] = {{0, "0"},         {999, "999"},      {1000, "1k"},
-                                                    {1999, "1.9k"},   {999999, "999k"},  {2500000, "2.5M"},
-                                                    {12000000000, "12B"}, {5000000000000, "1T+"}, {-3, "0"}};
+        const std::pair<qint64, QString> texts[] = {
+            {0, "0"},          {999, "999"},         {1000, "1k"},           {1999, "1.9k"}, {999999, "999k"},
+            {2500000, "2.5M"}, {12000000000, "12B"}, {5000000000000, "1T+"}, {-3, "0"}};
         for (const auto &[value, text] : texts)
             QCOMPARE(TrayIcon::figureText(value), text);
         // White digits (or the chart symbol) on the coloured square, at the sizes trays use.

@@ -1,7 +1,7 @@
 // One Orvela per session: a second launch hands off to the first and ends. SIGINT and SIGTERM
 // end the event loop the way "Quit Orvela" does, with status 0.
-#include "QuitSignals.h"
 #include "SingleInstance.h"
+#include "QuitSignals.h"
 
 #include <QFile>
 #include <QLockFile>
@@ -51,7 +51,8 @@ private slots:
             QCOMPARE(activations.count(), 1);
             QCOMPARE(activations.last().first().toMap(), QVariantMap());
             // What the later launch was started with reaches the first, whatever the text holds.
-            const QVariantMap handOver{{"baseURL", "http://127.0.0.1:8787"}, {"syncToken", "tök\n\"x\" " + QString(3000, u'a')}};
+            const QVariantMap handOver{{"baseURL", "http://127.0.0.1:8787"},
+                                       {"syncToken", "tök\n\"x\" " + QString(3000, u'a')}};
             QCOMPARE(launchAnother(directory.path(), 3s, handOver), SingleInstance::Role::handedOff);
             QCOMPARE(activations.count(), 2);
             QCOMPARE(activations.last().first().toMap(), handOver);

@@ -11,7 +11,7 @@
 namespace {
 
 // The bounding box of the pixels that pass the test.
-template <typename Test>
+template<typename Test>
 QRect boxOf(const QImage &image, Test test)
 {
     QRect box;
@@ -36,7 +36,8 @@ private slots:
     {
         QTest::addColumn<QSize>("size");
         QTest::addColumn<qint64>("figure");
-        for (const QSize size : {QSize(16, 16), QSize(22, 22), QSize(24, 24), QSize(32, 32), QSize(22, 30), QSize(30, 22)})
+        for (const QSize size :
+             {QSize(16, 16), QSize(22, 22), QSize(24, 24), QSize(32, 32), QSize(22, 30), QSize(30, 22)})
             for (const qint64 figure : {qint64(1234), qint64(999), qint64(2'500'000)})
                 QTest::addRow("%dx%d %s", size.width(), size.height(), qPrintable(TrayIcon::figureText(figure)))
                     << size << figure;
@@ -64,8 +65,14 @@ private slots:
         const QMargins margin(1, 1, 1, 1);
         QVERIFY2(badge.marginsRemoved(margin).contains(text),
                  qPrintable(QStringLiteral("text %1,%2 %3x%4 in badge %5,%6 %7x%8")
-                                .arg(text.x()).arg(text.y()).arg(text.width()).arg(text.height())
-                                .arg(badge.x()).arg(badge.y()).arg(badge.width()).arg(badge.height())));
+                                .arg(text.x())
+                                .arg(text.y())
+                                .arg(text.width())
+                                .arg(text.height())
+                                .arg(badge.x())
+                                .arg(badge.y())
+                                .arg(badge.width())
+                                .arg(badge.height())));
         const int legible = std::max(5, int(std::ceil(badge.height() * 0.3)));
         QVERIFY2(text.height() >= legible, qPrintable(QStringLiteral("%1 px tall").arg(text.height())));
         int glyphs = 0;

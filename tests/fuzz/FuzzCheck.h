@@ -4,10 +4,10 @@
 #include <cstdlib>
 
 // A broken promise of the code under test: libFuzzer keeps the input that caused it.
-#define FUZZ_CHECK(condition)                                                                   \
-    do {                                                                                        \
-        if (!(condition)) {                                                                     \
-            std::fprintf(stderr, "%s:%d: %s does not hold\n", __FILE__, __LINE__, #condition); \
-            std::abort();                                                                       \
-        }                                                                                       \
+#define FUZZ_CHECK(condition)                                                                                          \
+    do {                                                                                                               \
+        if (!(condition)) {                                                                                            \
+            std::fprintf(stderr, "%s:%d: %s does not hold\n", __FILE__, __LINE__, #condition);                         \
+            std::abort();                                                                                              \
+        }                                                                                                              \
     } while (false)

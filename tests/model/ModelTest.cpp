@@ -19,7 +19,7 @@ AnalyticsSnapshot readSnapshot(const QByteArray &json)
     return AnalyticsSnapshot::fromJson(Json::parseObject(json));
 }
 
-template <typename Read>
+template<typename Read>
 bool rejected(Read read)
 {
     try {
@@ -53,12 +53,15 @@ private slots:
         const AnalyticsSnapshot snapshot = readSnapshot(minimalSnapshot);
         QVERIFY(!snapshot.trackingInstalled);
         QVERIFY(snapshot.countries.isEmpty() && snapshot.recentVisitors.isEmpty());
-        QVERIFY(!snapshot.hourlyVisitors && !snapshot.visitorsWeek && !snapshot.visitorsMonth && !snapshot.visitorsAllTime);
+        QVERIFY(!snapshot.hourlyVisitors && !snapshot.visitorsWeek && !snapshot.visitorsMonth &&
+                !snapshot.visitorsAllTime);
         // Absent optionals are left out when written; the lists and the flag never are.
-        QCOMPARE(snapshot.toJson().keys(), (QStringList{"countries", "liveVisitors", "liveWindowDescription", "pageViewsToday",
-                                                        "recentVisitors", "refreshedAt", "trackingInstalled", "visitorsToday"}));
+        QCOMPARE(snapshot.toJson().keys(),
+                 (QStringList{"countries", "liveVisitors", "liveWindowDescription", "pageViewsToday", "recentVisitors",
+                              "refreshedAt", "trackingInstalled", "visitorsToday"}));
         // An empty hour list is not an absent one; a null week is absent.
-        const auto empty = readSnapshot(QByteArray(minimalSnapshot).replace("}", R"(,"hourlyVisitors":[],"visitorsWeek":null})"));
+        const auto empty =
+            readSnapshot(QByteArray(minimalSnapshot).replace("}", R"(,"hourlyVisitors":[],"visitorsWeek":null})"));
         QVERIFY(empty.hourlyVisitors && empty.hourlyVisitors->isEmpty() && !empty.visitorsWeek);
         QVERIFY(AnalyticsSnapshot::fromJson(empty.toJson()).hourlyVisitors.has_value());
         // 64-bit integers stay exact both ways.
@@ -81,8 +84,10 @@ private slots:
         const auto website = Website::fromJson(Json::parseObject(
             R"({"id":"0f8fad5b-d9cb-469f-a165-70867728950e","displayName":"Shop","domain":"shop.example.org"})"));
         // The id is written upper case whatever case it was read in; no dashboard, no key.
-        QCOMPARE(website.toJson(), (QJsonObject{{"id", "0F8FAD5B-D9CB-469F-A165-70867728950E"}, {"displayName", "Shop"},
-                                                {"domain", "shop.example.org"}}));
+        QCOMPARE(website.toJson(),
+                 (QJsonObject{{"id", "0F8FAD5B-D9CB-469F-A165-70867728950E"},
+                              {"displayName", "Shop"},
+                              {"domain", "shop.example.org"}}));
         for (const char *bad : {R"({"id":"x","displayName":"a","domain":"b"})",
                                 R"({"id":"0f8fad5b-d9cb-469f-a165-70867728950e","domain":"b"})",
                                 R"({"id":"{0f8fad5b-d9cb-469f-a165-70867728950e}","displayName":"a","domain":"b"})"})
@@ -93,9 +98,9 @@ private slots:
     {
         // Only the offered intervals are read, and the snapshots and dates must have their form.
         QVERIFY(PersistedState::decode(R"({"websites":[],"refreshInterval":30,"snapshots":[]})"));
-        for (const char *bad : {R"({"websites":[],"refreshInterval":45,"snapshots":[]})",
-                                R"({"websites":[],"refreshInterval":30})",
-                                R"({"websites":[],"refreshInterval":30,"snapshots":[],"cloudUpdatedAt":"2024"})"})
+        for (const char *bad :
+             {R"({"websites":[],"refreshInterval":45,"snapshots":[]})", R"({"websites":[],"refreshInterval":30})",
+              R"({"websites":[],"refreshInterval":30,"snapshots":[],"cloudUpdatedAt":"2024"})"})
             QVERIFY2(!PersistedState::decode(bad), bad);
         const QByteArray bytes = PersistedState{}.encode();
         QVERIFY(!bytes.contains("selectedWebsiteID") && !bytes.contains("cloudUpdatedAt"));
@@ -147,15 +152,23 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("utc");  // empty: refused
-        QTest::newRow("numeric zone") << "2024-05-01T15:30:00+02:30" << "2024-05-01T13:00:00Z";
-        QTest::newRow("fraction") << "2024-05-01T13:00:00.5Z" << "";
-        QTest::newRow("no zone") << "2024-05-01T13:00:00" << "";
-        QTest::newRow("no such day") << "2024-02-30T13:00:00Z" << "";
+        QTest::newRow("numeric zone") << "2024-05-01T15:30:00+02:30"
+                                      << "2024-05-01T13:00:00Z";
+        QTest::newRow("fraction") << "2024-05-01T13:00:00.5Z"
+                                  << "";
+        QTest::newRow("no zone") << "2024-05-01T13:00:00"
+                                 << "";
+        QTest::newRow("no such day") << "2024-02-30T13:00:00Z"
+                                     << "";
         // Every date read must be one the wire form can write back.
-        QTest::newRow("first instant") << "0001-01-01T23:59:00+23:59" << "0001-01-01T00:00:00Z";
-        QTest::newRow("year 0") << "0001-01-01T00:00:00+23:59" << "";
-        QTest::newRow("last instant") << "9999-12-31T23:59:59Z" << "9999-12-31T23:59:59Z";
-        QTest::newRow("year 10000") << "9999-12-31T23:59:59-00:01" << "";
+        QTest::newRow("first instant") << "0001-01-01T23:59:00+23:59"
+                                       << "0001-01-01T00:00:00Z";
+        QTest::newRow("year 0") << "0001-01-01T00:00:00+23:59"
+                                << "";
+        QTest::newRow("last instant") << "9999-12-31T23:59:59Z"
+                                      << "9999-12-31T23:59:59Z";
+        QTest::newRow("year 10000") << "9999-12-31T23:59:59-00:01"
+                                    << "";
     }
 
     void wireDates()
@@ -205,9 +218,20 @@ private slots:
         QTest::addColumn<QString>("figure");
         QTest::addColumn<qint64>("expected");
         const std::pair<const char *, qint64> rows[] = {
-            {"live", 4}, {"today", 321}, {"page views", 663}, {"week", 1361}, {"month", 4816},
-            {"all time", 16094}, {"oldest hour", 27}, {"current hour", 25}, {"AZ", 49}, {"GB", 10},
-            {"az-1 seconds", 189}, {"az-1 minutes ago", 104}, {"gb-5 seconds", 347}, {"gb-5 minutes ago", 156},
+            {"live", 4},
+            {"today", 321},
+            {"page views", 663},
+            {"week", 1361},
+            {"month", 4816},
+            {"all time", 16094},
+            {"oldest hour", 27},
+            {"current hour", 25},
+            {"AZ", 49},
+            {"GB", 10},
+            {"az-1 seconds", 189},
+            {"az-1 minutes ago", 104},
+            {"gb-5 seconds", 347},
+            {"gb-5 minutes ago", 156},
         };
         for (const auto &[figure, expected] : rows)
             QTest::newRow(figure) << QString::fromLatin1(figure) << expected;
@@ -222,12 +246,20 @@ private slots:
         const auto s = ExampleWebsite::exampleSnapshot(now);
         const auto minutesAgo = [&](const RecentVisitor &v) { return qint64(now.secondsSince(v.lastSeen) / 60); };
         const QMap<QString, qint64> figures{
-            {"live", s.liveVisitors}, {"today", s.visitorsToday}, {"page views", s.pageViewsToday},
-            {"week", *s.visitorsWeek}, {"month", *s.visitorsMonth}, {"all time", *s.visitorsAllTime},
-            {"oldest hour", s.hourlyVisitors->first().visitors}, {"current hour", s.hourlyVisitors->last().visitors},
-            {"AZ", s.countries.first().visitors}, {"GB", s.countries.last().visitors},
-            {"az-1 seconds", s.recentVisitors.first().seconds}, {"az-1 minutes ago", minutesAgo(s.recentVisitors.first())},
-            {"gb-5 seconds", s.recentVisitors.last().seconds}, {"gb-5 minutes ago", minutesAgo(s.recentVisitors.last())},
+            {"live", s.liveVisitors},
+            {"today", s.visitorsToday},
+            {"page views", s.pageViewsToday},
+            {"week", *s.visitorsWeek},
+            {"month", *s.visitorsMonth},
+            {"all time", *s.visitorsAllTime},
+            {"oldest hour", s.hourlyVisitors->first().visitors},
+            {"current hour", s.hourlyVisitors->last().visitors},
+            {"AZ", s.countries.first().visitors},
+            {"GB", s.countries.last().visitors},
+            {"az-1 seconds", s.recentVisitors.first().seconds},
+            {"az-1 minutes ago", minutesAgo(s.recentVisitors.first())},
+            {"gb-5 seconds", s.recentVisitors.last().seconds},
+            {"gb-5 minutes ago", minutesAgo(s.recentVisitors.last())},
         };
         QCOMPARE(figures.value(figure, -1), expected);
     }

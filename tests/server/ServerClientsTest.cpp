@@ -80,13 +80,15 @@ private slots:
         QCOMPARE(snapshot.visitorsToday, 1);
         QCOMPARE(snapshot.pageViewsToday, 1);
         // The hours start at half past: the app sent its own offset.
-        QCOMPARE(snapshot.hourlyVisitors->last(), (HourlyVisitorCount{*Instant::fromIso8601("2024-05-07T11:30:00Z"), 1}));
+        QCOMPARE(snapshot.hourlyVisitors->last(),
+                 (HourlyVisitorCount{*Instant::fromIso8601("2024-05-07T11:30:00Z"), 1}));
         QCOMPARE(snapshot.recentVisitors.size(), 1);
         QCOMPARE(snapshot.recentVisitors.first().pages, QList<QString>{"/"});
 
         const auto notListed = await(statsClient(token).fetchSnapshot(blog, ProviderCredentials{}, {}));
         QCOMPARE(notListed.errorAs<AnalyticsFailure>(), AnalyticsFailure::unavailable);
-        const auto badToken = await(statsClient(QStringLiteral("orv_unknown")).fetchSnapshot(shop, ProviderCredentials{}, {}));
+        const auto badToken =
+            await(statsClient(QStringLiteral("orv_unknown")).fetchSnapshot(shop, ProviderCredentials{}, {}));
         QCOMPARE(badToken.errorAs<AnalyticsFailure>(), AnalyticsFailure::invalidCredentials);
     }
 };

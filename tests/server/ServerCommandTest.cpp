@@ -60,9 +60,9 @@ class ServerCommandTest : public QObject
 private slots:
     void serveOptionsAndMistakes()
     {
-        const auto serve = std::get<CommandLine::Serve>(parsed({"serve", "--listen", "[::1]:9000", "--data", "/srv/o",
-                                                                "--trust-proxy", "--geoip", "/x.mmdb", "--retain-days", "7",
-                                                                "--runtime-dir", "/run/o"}));
+        const auto serve = std::get<CommandLine::Serve>(
+            parsed({"serve", "--listen", "[::1]:9000", "--data", "/srv/o", "--trust-proxy", "--geoip", "/x.mmdb",
+                    "--retain-days", "7", "--runtime-dir", "/run/o"}));
         QCOMPARE(serve.host, std::string("::1"));
         QCOMPARE(serve.port, 9000);
         QCOMPARE(serve.dataFolder, QStringLiteral("/srv/o"));
@@ -87,7 +87,8 @@ private slots:
         const auto fromSettings = std::get<CommandLine::Serve>(CommandLine::parse({"serve"}, service));
         QCOMPARE(fromSettings.database, QStringLiteral("postgresql:///stats"));
         QCOMPARE(fromSettings.saltSecret, QStringLiteral("/var/lib/o/salt"));
-        QCOMPARE(std::get<CommandLine::Serve>(CommandLine::parse({"serve", "--data", "/d"}, service)).database, QString());
+        QCOMPARE(std::get<CommandLine::Serve>(CommandLine::parse({"serve", "--data", "/d"}, service)).database,
+                 QString());
         QCOMPARE(std::get<CommandLine::Token>(CommandLine::parse({"token", "list"}, service)).database,
                  QStringLiteral("postgresql:///stats"));
         QCOMPARE(std::get<CommandLine::Token>(CommandLine::parse({"token", "list", "--data", "/d"}, service)).database,
@@ -95,7 +96,8 @@ private slots:
         const auto rotate = std::get<CommandLine::Token>(parsed({"token", "rotate", "ABCD12"}));
         QCOMPARE(rotate.action, CommandLine::Token::Action::rotate);
         QCOMPARE(rotate.prefix, QStringLiteral("abcd12"));
-        for (const QStringList &help : {QStringList{"serve", "--help"}, QStringList{"token", "revoke", "--help"}, QStringList{"--help"}})
+        for (const QStringList &help :
+             {QStringList{"serve", "--help"}, QStringList{"token", "revoke", "--help"}, QStringList{"--help"}})
             QVERIFY(std::holds_alternative<CommandLine::Help>(parsed(help)));
 
         const std::pair<QStringList, const char *> mistakes[] = {
@@ -105,11 +107,14 @@ private slots:
             {{"serve", "--listen", "8787"}, "--listen needs HOST:PORT"},
             {{"serve", "--listen", "::1:8787"}, "--listen needs HOST:PORT"},
             {{"serve", "--listen", "127.0.0.1:99999"}, "--listen needs HOST:PORT"},
-            {{"serve", "--retain-days", "0"}, "--retain-days"}, {{"serve", "--data"}, "--data needs a folder"},
+            {{"serve", "--retain-days", "0"}, "--retain-days"},
+            {{"serve", "--data"}, "--data needs a folder"},
             {{"serve", "--runtime-dir"}, "--runtime-dir needs a folder"},
-            {{"token"}, "create, list, rotate or revoke"}, {{"token", "revoke"}, "one hash prefix"},
+            {{"token"}, "create, list, rotate or revoke"},
+            {{"token", "revoke"}, "one hash prefix"},
             {{"token", "rotate", "ab12", "cd34"}, "token rotate needs one hash prefix"},
-            {{"token", "revoke", "xyz1"}, "hexadecimal"}, {{"token", "make"}, "unknown token action: make"},
+            {{"token", "revoke", "xyz1"}, "hexadecimal"},
+            {{"token", "make"}, "unknown token action: make"},
             {{"stats"}, "unknown command: stats"},
             {{"serve", "--database", "dbname=x"}, "--database needs --salt-secret FILE"},
             {{"serve", "--data", "/d", "--database", "dbname=x", "--salt-secret", "/k"}, "cannot be used together"},
@@ -198,7 +203,8 @@ private slots:
         QVERIFY(limits.open(QIODevice::ReadOnly));
         const QByteArray table = limits.readAll();
         const qsizetype row = table.indexOf("Max open files");
-        const QList<QByteArray> openFiles = table.mid(row + 14, table.indexOf('\n', row) - row - 14).simplified().split(' ');
+        const QList<QByteArray> openFiles =
+            table.mid(row + 14, table.indexOf('\n', row) - row - 14).simplified().split(' ');
         QVERIFY2(row >= 0 && openFiles.size() == 3 && openFiles[0] == openFiles[1], table.constData());
         httplib::Client client("127.0.0.1", port);
         QCOMPARE(statusOf(client.Get("/healthz")), 200);
@@ -229,13 +235,15 @@ private slots:
         const std::string token = create.readAllStandardOutput().trimmed().toStdString();
         httplib::Client client("127.0.0.1", port);
         const std::string id = "C0FFEE00-1234-4ABC-9DEF-0123456789AB";
-        QCOMPARE(statusOf(client.Put("/v1/state", {{"Authorization", "Bearer " + token}}, stateWith(id), "application/json")),
+        QCOMPARE(statusOf(client.Put("/v1/state", {{"Authorization", "Bearer " + token}}, stateWith(id),
+                                     "application/json")),
                  200);
 
         // A visit's salt goes into the runtime folder, none into the data folder.
         client.Post("/v1/event", {{"User-Agent", "Mozilla/5.0 Firefox/125.0"}},
                     "{\"s\":\"" + id + "\",\"k\":\"pageview\",\"u\":\"https://shop.example.net/\"}", "text/plain");
-        QTRY_COMPARE_WITH_TIMEOUT(QDir(runtime.path()).entryList({"orvela-server-*.salts"}, QDir::Files).size(), 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(QDir(runtime.path()).entryList({"orvela-server-*.salts"}, QDir::Files).size(), 1,
+                                  20000);
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden),
                  (QStringList{"orvela-server.lock", "orvela.db", "orvela.db-shm", "orvela.db-wal"}));
         first.terminate();

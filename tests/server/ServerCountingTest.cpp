@@ -14,12 +14,12 @@ const char *const otherSite = "0badf00d-0000-4000-8000-000000000001";
 const char *const firefox = "Mozilla/5.0 (X11; Linux x86_64) Firefox/125.0";
 const httplib::Headers alice{
     {"User-Agent", firefox}, {"X-Forwarded-For", "10.0.0.1, 198.51.100.7"}, {"CF-IPCountry", "FR"}};
-const httplib::Headers bob{
-    {"User-Agent", "Mozilla/5.0 (Macintosh) Safari/605.1"}, {"X-Forwarded-For", "10.0.0.1, 203.0.113.9"},
-    {"CF-IPCountry", "DE"}};
+const httplib::Headers bob{{"User-Agent", "Mozilla/5.0 (Macintosh) Safari/605.1"},
+                           {"X-Forwarded-For", "10.0.0.1, 203.0.113.9"},
+                           {"CF-IPCountry", "DE"}};
 
 std::string eventBody(const char *kind, const char *path, const char *referrer = "", const char *label = "",
-                  const char *site = siteId)
+                      const char *site = siteId)
 {
     return QStringLiteral("{\"s\":\"%1\",\"k\":\"%2\",\"u\":\"https://shop.example.net%3\",\"r\":\"%4\",\"l\":\"%5\"}")
         .arg(QLatin1String(site), QLatin1String(kind), QLatin1String(path), QLatin1String(referrer),
@@ -82,7 +82,8 @@ class ServerCountingTest : public QObject
     WireStats stats(int offset)
     {
         const auto result = server->client()->Get(
-            QStringLiteral("/v1/stats?website=%1&offset=%2").arg(QLatin1String(siteId)).arg(offset).toStdString(), bearer(token));
+            QStringLiteral("/v1/stats?website=%1&offset=%2").arg(QLatin1String(siteId)).arg(offset).toStdString(),
+            bearer(token));
         if (statusOf(result) != 200)
             qWarning() << "stats answered" << statusOf(result) << bodyOf(result);
         return WireStats::decode(bodyOf(result));
@@ -98,7 +99,8 @@ private slots:
         // new salt during its grace period, then a ping.
         send("2024-05-06T23:40:00Z", alice, eventBody("pageview", "/home", "https://news.example/story"));
         send("2024-05-06T23:56:00Z", alice, eventBody("click", "/home", "", "Buy"));
-        send("2024-05-07T00:10:00Z", alice, eventBody("pageview", "/pricing?ref=mail", "https://shop.example.net/home"));
+        send("2024-05-07T00:10:00Z", alice,
+             eventBody("pageview", "/pricing?ref=mail", "https://shop.example.net/home"));
         send("2024-05-07T00:11:00Z", alice, eventBody("ping", "/pricing"));
         // Bob comes twice, 45 minutes apart: two visits.
         send("2024-05-07T06:00:00Z", bob, eventBody("pageview", "/"));
@@ -120,8 +122,9 @@ private slots:
         QCOMPARE(utcStats.visitorsAllTime, 3);
         QCOMPARE(utcStats.trackingInstalled, true);
         QCOMPARE(*utcStats.countries, (QList<WireCountry>{{"DE", 1}, {"FR", 1}}));
-        QCOMPARE(visits(utcStats), (QStringList{"/docs;;;DE;0;2024-05-07T06:45:00Z", "/;;;DE;0;2024-05-07T06:00:00Z",
-                                                "/home /pricing;Buy;news.example;FR;1860;2024-05-07T00:11:00Z"}));
+        QCOMPARE(visits(utcStats),
+                 (QStringList{"/docs;;;DE;0;2024-05-07T06:45:00Z", "/;;;DE;0;2024-05-07T06:00:00Z",
+                              "/home /pricing;Buy;news.example;FR;1860;2024-05-07T00:11:00Z"}));
         QVERIFY(utcStats.recent->at(0).id != utcStats.recent->at(1).id);
 
         // India, UTC+5:30: the local day began Monday 18:30 UTC, so Alice counts under both
@@ -148,7 +151,8 @@ private slots:
         const WireStats wednesday = stats(0);
         QCOMPARE(wednesday.visitorsToday, 1);
         QCOMPARE(wednesday.visitorsWeek, 2);  // a daily unique on each day
-        QCOMPARE(visits(wednesday), (QStringList{"/ /again;;;FR;600;2024-05-08T12:10:00Z", "/;;;FR;0;2024-05-07T12:00:00Z"}));
+        QCOMPARE(visits(wednesday),
+                 (QStringList{"/ /again;;;FR;600;2024-05-08T12:10:00Z", "/;;;FR;0;2024-05-07T12:00:00Z"}));
         QCOMPARE(server->sqlValue("SELECT count(*) FROM visitors"), 1);
 
         // Restarting keeps the open visit and today's visitors: the salt comes back from the
@@ -173,10 +177,12 @@ private slots:
         const httplib::Headers carol{{"User-Agent", firefox}, {"X-Forwarded-For", "10.0.0.1, 192.0.2.44"}};
         send("2024-05-07T12:00:00Z", alice, eventBody("pageview", "/kept"));
         // Upper-case ids are the same site.
-        send("2024-05-07T12:00:00Z", alice, eventBody("pageview", "/upper", "", "", "C0FFEE00-1234-4ABC-9DEF-0123456789AB"));
+        send("2024-05-07T12:00:00Z", alice,
+             eventBody("pageview", "/upper", "", "", "C0FFEE00-1234-4ABC-9DEF-0123456789AB"));
         // Robots, a site nobody lists, and what is not an event.
         for (const char *robot : {"Mozilla/5.0 (compatible; Googlebot/2.1)", "curl/8.0", ""})
-            send("2024-05-07T12:00:00Z", {{"User-Agent", robot}, {"X-Forwarded-For", "192.0.2.1"}}, eventBody("pageview", "/"));
+            send("2024-05-07T12:00:00Z", {{"User-Agent", robot}, {"X-Forwarded-For", "192.0.2.1"}},
+                 eventBody("pageview", "/"));
         // Pages on another host than the site's domain are not the site's; a subdomain's are.
         const auto onHost = [](const char *host) {
             return QStringLiteral("{\"s\":\"%1\",\"k\":\"pageview\",\"u\":\"https://%2/%2\"}")
@@ -188,8 +194,9 @@ private slots:
         send("2024-05-07T12:00:00Z", alice, "{\"s\":\"" + std::string(siteId) + "\",\"k\":\"click\",\"l\":\"x\"}");
         send("2024-05-07T12:00:00Z", alice, onHost("WWW.Shop.Example.NET"));
         for (const std::string &body :
-             {eventBody("pageview", "/unknown-site", "", "", otherSite), "{\"s\":\"" + std::string(siteId) + "\",\"k\":\"pageview\"",
-              eventBody("visit", "/"), eventBody("pageview", "/too-long", std::string(5000, 'r').c_str()), std::string("[1, 2]")})
+             {eventBody("pageview", "/unknown-site", "", "", otherSite),
+              "{\"s\":\"" + std::string(siteId) + "\",\"k\":\"pageview\"", eventBody("visit", "/"),
+              eventBody("pageview", "/too-long", std::string(5000, 'r').c_str()), std::string("[1, 2]")})
             send("2024-05-07T12:00:00Z", alice, body);
         // Carol sends five at once: three fit in her bucket; two seconds later one more.
         for (int i = 0; i < 5; ++i)
@@ -199,7 +206,8 @@ private slots:
         const WireStats figures = stats(0);
         QCOMPARE(figures.pageViewsToday, 7);  // kept, upper, www, 3 of the burst, later
         QCOMPARE(figures.visitorsToday, 2);   // Alice and Carol
-        QCOMPARE(visits(figures).last(), QStringLiteral("/kept /upper /WWW.Shop.Example.NET;;;FR;0;2024-05-07T12:00:00Z"));
+        QCOMPARE(visits(figures).last(),
+                 QStringLiteral("/kept /upper /WWW.Shop.Example.NET;;;FR;0;2024-05-07T12:00:00Z"));
     }
 
     void statsQueriesAreChecked()
@@ -213,9 +221,10 @@ private slots:
         QCOMPARE(status(plain, token), 200);
         QCOMPARE(status("?website=" + QByteArray(siteId).toUpper().toStdString() + "&offset=-300", token), 200);
         QCOMPARE(status(plain, QStringLiteral("orv_wrong")), 401);
-        for (const std::string &query : {"?website=" + site, std::string("?offset=0"), "?website=" + site + "&offset=abc",
-                                         "?website=" + site + "&offset=1.5", "?website=" + site + "&offset=1440",
-                                         std::string("?website=shop&offset=0"), "?website=" + site + "&offset=0&offset=60"})
+        for (const std::string &query :
+             {"?website=" + site, std::string("?offset=0"), "?website=" + site + "&offset=abc",
+              "?website=" + site + "&offset=1.5", "?website=" + site + "&offset=1440",
+              std::string("?website=shop&offset=0"), "?website=" + site + "&offset=0&offset=60"})
             QCOMPARE(status(query, token), 400);
         QCOMPARE(status("?website=" + std::string(otherSite) + "&offset=0", token), 404);
     }
@@ -229,9 +238,10 @@ private slots:
         const std::string listing = stateWith(QByteArray(siteId).toUpper().toStdString(), "Mine");
         const std::string nothing = "{\"websites\":[],\"refreshInterval\":60}";
         const auto statsOf = [&](const QString &who) {
-            const auto result = server->client()->Get(
-                "/v1/stats?website=" + std::string(siteId) + "&offset=0", bearer(who));
-            return std::pair(statusOf(result), statusOf(result) == 200 ? visits(WireStats::decode(bodyOf(result))) : QStringList());
+            const auto result =
+                server->client()->Get("/v1/stats?website=" + std::string(siteId) + "&offset=0", bearer(who));
+            return std::pair(statusOf(result),
+                             statusOf(result) == 200 ? visits(WireStats::decode(bodyOf(result))) : QStringList());
         };
         const std::pair<int, QStringList> owners{200, {"/private;;news.example;FR;0;2024-05-07T12:00:00Z"}};
         const std::pair<int, QStringList> refused{404, {}};
@@ -261,7 +271,8 @@ private slots:
         const qint64 ended = server->sqlValue("SELECT id FROM sites");
         QCOMPARE(server->tokenCommand(CommandLine::Token::Action::revoke, token).status, 0);
         QCOMPARE(statusOf(server->put(squatter, listing)), 200);
-        const auto fresh = server->client()->Get("/v1/stats?website=" + std::string(siteId) + "&offset=0", bearer(squatter));
+        const auto fresh =
+            server->client()->Get("/v1/stats?website=" + std::string(siteId) + "&offset=0", bearer(squatter));
         QCOMPARE(statusOf(fresh), 200);
         const WireStats empty = WireStats::decode(bodyOf(fresh));
         QCOMPARE(empty.visitorsAllTime, 0);
@@ -274,7 +285,8 @@ private slots:
         send("2024-05-07T13:00:01Z", bob, eventBody("pageview", "/new-owner"));
         QCOMPARE(server->sqlValue(leftBehind), 0);
         for (const char *table : {"days", "slots", "hours", "visitors"}) {
-            const QByteArray query = "SELECT count(*) FROM " + QByteArray(table) + " WHERE site = " + QByteArray::number(ended);
+            const QByteArray query =
+                "SELECT count(*) FROM " + QByteArray(table) + " WHERE site = " + QByteArray::number(ended);
             QVERIFY2(server->sqlValue(query) == 0, table);
         }
         QCOMPARE(statsOf(squatter).second, QStringList{"/new-owner;;;DE;0;2024-05-07T13:00:01Z"});
@@ -288,7 +300,8 @@ private slots:
         // An hour later the collector's housekeeping runs again, after storing the next event.
         send("2024-05-03T13:00:01Z", bob, eventBody("pageview", "/newer"));
         const WireStats figures = stats(0);
-        QCOMPARE(visits(figures), (QStringList{"/newer;;;DE;0;2024-05-03T13:00:01Z", "/new;;;DE;0;2024-05-03T12:00:00Z"}));
+        QCOMPARE(visits(figures),
+                 (QStringList{"/newer;;;DE;0;2024-05-03T13:00:01Z", "/new;;;DE;0;2024-05-03T12:00:00Z"}));
         QCOMPARE(figures.visitorsMonth, 2);  // Alice's day is still in the roll-ups
         QCOMPARE(server->sqlValue("SELECT count(*) FROM events"), 2);
     }

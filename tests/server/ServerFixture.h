@@ -4,17 +4,17 @@
 // temporary folder or, when ORVELA_TEST_ENGINE=postgres, in a database of its own on the
 // PostgreSQL cluster that ORVELA_TEST_POSTGRES names.
 #include "HttpService.h"
+#include "Instant.h"
+#include "Json.h"
 #include "PgConnection.h"
 #include "PgStorage.h"
 #include "RuntimeSalts.h"
 #include "SqliteStorage.h"
 #include "TokenCommand.h"
-#include "Instant.h"
-#include "Json.h"
 #include "Tokens.h"
 
-#include <QFile>
 #include <QCoreApplication>
+#include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -50,7 +50,7 @@ inline bool answeredOrCut(const httplib::Result &result, int status)
 {
     using httplib::Error;
     return statusOf(result) == status || result.error() == Error::Canceled || result.error() == Error::Write ||
-           result.error() == Error::Read;
+        result.error() == Error::Read;
 }
 
 // The first column of the first row `sql` gives, read from the database file itself; -1 when
@@ -94,7 +94,8 @@ public:
     ~TestDatabase()
     {
         try {
-            PgConnection(cluster()).exec(QStringLiteral("DROP DATABASE %1 WITH (FORCE)").arg(m_name).toUtf8().constData());
+            PgConnection(cluster()).exec(
+                QStringLiteral("DROP DATABASE %1 WITH (FORCE)").arg(m_name).toUtf8().constData());
         } catch (const StorageError &error) {
             qWarning("could not drop the test database %s: %s", qPrintable(m_name), error.what());
         }
@@ -128,7 +129,7 @@ inline QList<QByteArray> pgEveryValue(const QString &connection)
     QList<QByteArray> values;
     for (int column = 0; column < columns.rows(); ++column) {
         const QByteArray sql = "SELECT \"" + columns.text(column, 1).toUtf8() + "\"::text FROM \"" +
-                               columns.text(column, 0).toUtf8() + '"';
+            columns.text(column, 0).toUtf8() + '"';
         const bool bytes = columns.text(column, 2) == u"bytea";
         const PgResult rows = db.exec(bytes ? QByteArray(sql).replace("::text", "").constData() : sql.constData());
         for (int row = 0; row < rows.rows(); ++row) {
@@ -143,7 +144,7 @@ inline QList<QByteArray> pgEveryValue(const QString &connection)
 inline std::string stateWith(const std::string &id, const QString &name = {}, const char *domain = "shop.example.net")
 {
     return "{\"websites\":[{\"id\":\"" + id + "\",\"displayName\":\"" + name.toStdString() + "\",\"domain\":\"" +
-           domain + "\"}],\"refreshInterval\":60}";
+        domain + "\"}],\"refreshInterval\":60}";
 }
 
 struct RunningServer {
@@ -178,7 +179,8 @@ struct RunningServer {
     {
         service.reset();  // the old collector is done before the new one reads the database
         salts = std::make_unique<RuntimeSalts>(saltFile);
-        service = std::make_unique<HttpService>(*storage, *salts, [clock = now] { return clock->load(); }, options);
+        service = std::make_unique<HttpService>(
+            *storage, *salts, [clock = now] { return clock->load(); }, options);
         port = service->bind("127.0.0.1", 0);
         service->start();
     }

@@ -23,7 +23,8 @@ const QByteArray browser = "User-Agent: Mozilla/5.0 (X11; Linux x86_64) Firefox/
 
 QByteArray eventBody()
 {
-    return QByteArray("{\"s\":\"") + site.c_str() + "\",\"k\":\"pageview\",\"u\":\"https://shop.example.net/\",\"r\":\"\"}";
+    return QByteArray("{\"s\":\"") + site.c_str() +
+        "\",\"k\":\"pageview\",\"u\":\"https://shop.example.net/\",\"r\":\"\"}";
 }
 
 // A connection driven byte by byte, with nothing of an HTTP library in between.
@@ -91,7 +92,8 @@ private:
             return false;
         const QByteArray head = m_received.left(end).toLower();
         const qsizetype field = head.indexOf("\r\ncontent-length:");
-        const qsizetype length = field < 0 ? 0 : head.mid(field + 17, head.indexOf('\r', field + 2) - field - 17).trimmed().toLongLong();
+        const qsizetype length =
+            field < 0 ? 0 : head.mid(field + 17, head.indexOf('\r', field + 2) - field - 17).trimmed().toLongLong();
         return m_received.size() >= end + 4 + length;
     }
 
@@ -138,13 +140,14 @@ HttpService::Options shortDeadlines()
 QByteArray putRequest(const QByteArray &body, qsizetype declared)
 {
     return "PUT /v1/state HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer TOKEN\r\nContent-Type: application/json\r\n"
-           "Content-Length: " + QByteArray::number(declared) + "\r\n\r\n" + body;
+           "Content-Length: " +
+        QByteArray::number(declared) + "\r\n\r\n" + body;
 }
 
 QByteArray eventRequest(const QByteArray &body, qsizetype declared)
 {
-    return "POST /v1/event HTTP/1.1\r\nHost: x\r\n" + browser + "Content-Type: text/plain\r\nContent-Length: " +
-           QByteArray::number(declared) + "\r\n\r\n" + body;
+    return "POST /v1/event HTTP/1.1\r\nHost: x\r\n" + browser +
+        "Content-Type: text/plain\r\nContent-Length: " + QByteArray::number(declared) + "\r\n\r\n" + body;
 }
 
 QByteArray getWith(const QByteArray &fields)
@@ -259,18 +262,20 @@ private slots:
         QTest::addColumn<int>("pageViews");
         const QString before = QStringLiteral("Before"), after = QStringLiteral("After");
 
-
         const QByteArray state = QByteArray::fromStdString(stateWith(site, after));
         const QByteArray shortState = "{\"websites\":[],\"refreshInterval\":60}";
         QTest::newRow("a half-closed GET") << getWith({}) << true << 200 << before << 0;
         QTest::newRow("a half-closed PUT") << putRequest(state, state.size()) << true << 200 << after << 0;
-        QTest::newRow("a half-closed event") << eventRequest(eventBody(), eventBody().size()) << true << 202 << before << 1;
-        QTest::newRow("a PUT that stalls") << putRequest(shortState, shortState.size() + 50) << false << 400 << before << 0;
-        QTest::newRow("a PUT cut short") << putRequest(shortState, shortState.size() + 50) << true << 400 << before << 0;
-        QTest::newRow("an event that stalls") << eventRequest(eventBody(), eventBody().size() + 20) << false << 400 << before
-                                              << 0;
-        QTest::newRow("an event cut short") << eventRequest(eventBody(), eventBody().size() + 20) << true << 400 << before
-                                            << 0;
+        QTest::newRow("a half-closed event")
+            << eventRequest(eventBody(), eventBody().size()) << true << 202 << before << 1;
+        QTest::newRow("a PUT that stalls")
+            << putRequest(shortState, shortState.size() + 50) << false << 400 << before << 0;
+        QTest::newRow("a PUT cut short") << putRequest(shortState, shortState.size() + 50) << true << 400 << before
+                                         << 0;
+        QTest::newRow("an event that stalls")
+            << eventRequest(eventBody(), eventBody().size() + 20) << false << 400 << before << 0;
+        QTest::newRow("an event cut short")
+            << eventRequest(eventBody(), eventBody().size() + 20) << true << 400 << before << 0;
     }
 
     void rawRequestsAreAnswered()
@@ -298,10 +303,13 @@ private slots:
         for (int i = 0; i < 900; ++i)
             many += std::to_string(i) + "-" + std::to_string(i) + ",";
         many.pop_back();
-        QTest::newRow("script, one range") << "/script.js" << "bytes=0-10";
+        QTest::newRow("script, one range") << "/script.js"
+                                           << "bytes=0-10";
         QTest::newRow("script, 900 ranges") << "/script.js" << QString::fromStdString(many);
-        QTest::newRow("health") << "/healthz" << "bytes=2-5";
-        QTest::newRow("state") << "/v1/state" << "bytes=0-0";
+        QTest::newRow("health") << "/healthz"
+                                << "bytes=2-5";
+        QTest::newRow("state") << "/v1/state"
+                               << "bytes=0-0";
     }
 
     void rangesAreIgnored()
@@ -329,10 +337,13 @@ private slots:
             << 2 << QStringList{"192.0.2.1", "192.0.2.1", "-0", "192.0.2.1", "192.0.2.1"} << "yyyn";
         QTest::newRow("IPv4 however the socket sees it")
             << 2 << QStringList{"192.0.2.1", "::ffff:192.0.2.1", "192.0.2.1"} << "yyn";
-        QTest::newRow("IPv6 by its /64")
-            << 2 << QStringList{"2001:db8::1", "2001:db8::ffff:2", "2001:db8::3", "2001:db8:0:1::1"} << "yyny";
+        QTest::newRow("IPv6 by its /64") << 2
+                                         << QStringList{"2001:db8::1", "2001:db8::ffff:2", "2001:db8::3",
+                                                        "2001:db8:0:1::1"}
+                                         << "yyny";
         QTest::newRow("loopback is not counted")
-            << 1 << QStringList{"127.0.0.1", "127.0.0.1", "127.0.0.2", "::1", "::1", "::ffff:127.0.0.1", "::ffff:127.0.0.1"}
+            << 1
+            << QStringList{"127.0.0.1", "127.0.0.1", "127.0.0.2", "::1", "::1", "::ffff:127.0.0.1", "::ffff:127.0.0.1"}
             << "yyyyyyy";
         QTest::newRow("no limit") << 0 << QStringList{"192.0.2.1", "192.0.2.1", "192.0.2.1"} << "yyy";
     }

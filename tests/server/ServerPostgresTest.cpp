@@ -25,7 +25,7 @@ httplib::Headers visitor(const char *address, const char *country, const char *a
 std::string eventBody(const char *kind, const std::string &path, const char *referrer = "", const char *label = "")
 {
     return "{\"s\":\"" + std::string(siteId) + "\",\"k\":\"" + kind + "\",\"u\":\"https://shop.example.net" + path +
-           "\",\"r\":\"" + referrer + "\",\"l\":\"" + label + "\"}";
+        "\",\"r\":\"" + referrer + "\",\"l\":\"" + label + "\"}";
 }
 
 // A server over the shared database as another process would be: connections and a copy of
@@ -36,7 +36,8 @@ struct SharedServer {
     HttpService service;
     int port = 0;
 
-    SharedServer(const QString &connection, const QString &saltSecret, const std::shared_ptr<std::atomic<qint64>> &clock)
+    SharedServer(const QString &connection, const QString &saltSecret,
+                 const std::shared_ptr<std::atomic<qint64>> &clock)
         : storage(connection),
           salts(saltSecret, utcDay(*clock)),
           service(storage, salts, [clock] { return clock->load(); }, {.trustProxy = true})
@@ -87,10 +88,11 @@ EventBatch visitBatch(qint64 visit, qint64 site, qint64 at, int events)
 
 qint64 allRows(const QString &connection)
 {
-    return pgValue(connection, "SELECT (SELECT count(*) FROM visits) + (SELECT count(*) FROM events) + "
-                               "(SELECT count(*) FROM visitors) + (SELECT count(*) FROM slots) + "
-                               "(SELECT count(*) FROM slot_countries) + (SELECT count(*) FROM hours) + "
-                               "(SELECT count(*) FROM days) + (SELECT count(*) FROM ended_sites)");
+    return pgValue(connection,
+                   "SELECT (SELECT count(*) FROM visits) + (SELECT count(*) FROM events) + "
+                   "(SELECT count(*) FROM visitors) + (SELECT count(*) FROM slots) + "
+                   "(SELECT count(*) FROM slot_countries) + (SELECT count(*) FROM hours) + "
+                   "(SELECT count(*) FROM days) + (SELECT count(*) FROM ended_sites)");
 }
 
 // The binary's exit status, stdout and stderr.
@@ -119,7 +121,8 @@ class ServerPostgresTest : public QObject
     // A new salt secret and a copy of it for each of `servers`.
     QStringList saltSecrets(qint64 day, int servers)
     {
-        const QString original = folder.filePath(QStringLiteral("secret-%1").arg(QRandomGenerator::global()->generate()));
+        const QString original =
+            folder.filePath(QStringLiteral("secret-%1").arg(QRandomGenerator::global()->generate()));
         KeyFileSalts::create(original, day);
         QStringList copies;
         for (int i = 0; i < servers; ++i) {
@@ -137,7 +140,8 @@ private slots:
         // Servers that start at once: one makes the schema, the others wait for it.
         std::vector<std::future<QString>> starting;
         for (int i = 0; i < 4; ++i)
-            starting.push_back(std::async(std::launch::async, [&] { return PgStorage(database.connection()).instanceId(); }));
+            starting.push_back(
+                std::async(std::launch::async, [&] { return PgStorage(database.connection()).instanceId(); }));
         QSet<QString> instances;
         for (auto &started : starting)
             instances.insert(started.get());
@@ -174,7 +178,8 @@ private slots:
         SharedServer *const servers[] = {&first, &second};
 
         const QString token = reference.createToken();
-        const QString shared = runTokenCommand({CommandLine::Token::Action::create, {}, {}}, first.storage, start).out.trimmed();
+        const QString shared =
+            runTokenCommand({CommandLine::Token::Action::create, {}, {}}, first.storage, start).out.trimmed();
         const std::string listing = stateWith(siteId, "Shop");
         QCOMPARE(statusOf(reference.put(token, listing)), 200);
         for (const SharedServer *server : servers)
@@ -222,8 +227,8 @@ private slots:
             QCOMPARE(comparable(first.client()->Get(query, bearer(shared))), expected);
             QCOMPARE(comparable(second.client()->Get(query, bearer(shared))), expected);
         }
-        for (const char *sql : {"SELECT count(*) FROM visits", "SELECT count(*) FROM events", "SELECT count(*) FROM visitors",
-                                "SELECT sum(next_seq) FROM visits"})
+        for (const char *sql : {"SELECT count(*) FROM visits", "SELECT count(*) FROM events",
+                                "SELECT count(*) FROM visitors", "SELECT sum(next_seq) FROM visits"})
             QCOMPARE(pgValue(database.connection(), sql), reference.sqlValue(sql));
         QCOMPARE(pgValue(database.connection(), visitsWithGaps), 0);
         QCOMPARE(pgValue(database.connection(), "SELECT count(*) FROM visitors WHERE last_seen < 0"), 0);
@@ -243,14 +248,16 @@ private slots:
         const auto command = [&](Action action, const QString &token) {
             // As `token … --database` would run it: a process of its own.
             PgStorage storage(database.connection());
-            return runTokenCommand({action, QString::fromLatin1(Tokens::hash(token).toHex().left(16)), {}}, storage, *clock);
+            return runTokenCommand({action, QString::fromLatin1(Tokens::hash(token).toHex().left(16)), {}}, storage,
+                                   *clock);
         };
         QString token = runTokenCommand({Action::create, {}, {}}, first.storage, start).out.trimmed();
         const std::string listing = stateWith(siteId);
         const std::string stats = "/v1/stats?website=" + std::string(siteId) + "&offset=0";
         for (const SharedServer *server : {&first, &second})
             QCOMPARE(statusOf(server->client()->Put("/v1/state", bearer(token), listing, "application/json")), 200);
-        QCOMPARE(statusOf(first.client()->Post("/v1/event", visitor("198.51.100.7", "FR"), eventBody("pageview", "/"), "text/plain")),
+        QCOMPARE(statusOf(first.client()->Post("/v1/event", visitor("198.51.100.7", "FR"), eventBody("pageview", "/"),
+                                               "text/plain")),
                  202);
         first.service.collector().flush();
 
@@ -266,8 +273,8 @@ private slots:
         QCOMPARE(command(Action::revoke, token).status, 0);
         for (const char *path : {"/v1/state", stats.c_str()})
             QCOMPARE(statusOf(second.client()->Get(path, bearer(token))), 401);
-        QCOMPARE(statusOf(second.client()->Post("/v1/event", visitor("203.0.113.9", "DE"), eventBody("pageview", "/late"),
-                                                "text/plain")),
+        QCOMPARE(statusOf(second.client()->Post("/v1/event", visitor("203.0.113.9", "DE"),
+                                                eventBody("pageview", "/late"), "text/plain")),
                  202);
         second.service.collector().flush();
         QCOMPARE(pgValue(database.connection(), "SELECT count(*) FROM events WHERE value = '/late'"), 0);
@@ -382,7 +389,8 @@ private slots:
         std::vector<std::thread> senders;
         for (int v = 0; v < 24; ++v) {
             senders.emplace_back([&, v] {
-                httplib::Client clients[2] = {httplib::Client("127.0.0.1", ports[0]), httplib::Client("127.0.0.1", ports[1])};
+                httplib::Client clients[2] = {httplib::Client("127.0.0.1", ports[0]),
+                                              httplib::Client("127.0.0.1", ports[1])};
                 for (auto &client : clients) {
                     client.set_tcp_nodelay(true);
                     client.set_connection_timeout(2, 0);
@@ -392,8 +400,8 @@ private slots:
                 for (int n = 0; Clock::now() - began < std::chrono::seconds(7); ++n) {
                     const int server = killed || n % 2 ? 1 : 0;
                     const std::string page = "/v" + std::to_string(v) + "/e" + std::to_string(n);
-                    const auto result =
-                        clients[server].Post("/v1/event", visitor(address.c_str(), "FR"), eventBody("pageview", page), "text/plain");
+                    const auto result = clients[server].Post("/v1/event", visitor(address.c_str(), "FR"),
+                                                             eventBody("pageview", page), "text/plain");
                     if (statusOf(result) == 202) {
                         std::lock_guard guard(lock);
                         answered.push_back({server, QString::fromStdString(page), Clock::now()});

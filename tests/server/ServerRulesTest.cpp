@@ -9,7 +9,8 @@ namespace {
 
 QByteArray eventWith(const QString &page, const QString &label = {}, const char *kind = "click")
 {
-    return QJsonDocument(QJsonObject{{"s", "c0ffee00-1234-4abc-9def-0123456789ab"}, {"k", kind}, {"u", page}, {"l", label}})
+    return QJsonDocument(
+               QJsonObject{{"s", "c0ffee00-1234-4abc-9def-0123456789ab"}, {"k", kind}, {"u", page}, {"l", label}})
         .toJson(QJsonDocument::Compact);
 }
 
@@ -28,17 +29,32 @@ private slots:
         QTest::addColumn<QString>("keptLabel");
         const QString face = QStringLiteral("\U0001F600");
         const QString a499(499, u'a');
-        QTest::newRow("plain") << "https://a.example/docs/" << "Sign up" << "/docs/" << "Sign up";
-        QTest::newRow("control characters") << "https://a.example/x%00y%07z%7F" << QStringLiteral("Sign\u0001 up\u0085")
-                                            << "/xyz" << "Sign up";
-        QTest::newRow("line breaks in a label") << "https://a.example/" << "Sign\n\tup" << "/" << "Sign up";
+        QTest::newRow("plain") << "https://a.example/docs/"
+                               << "Sign up"
+                               << "/docs/"
+                               << "Sign up";
+        QTest::newRow("control characters")
+            << "https://a.example/x%00y%07z%7F" << QStringLiteral("Sign\u0001 up\u0085") << "/xyz"
+            << "Sign up";
+        QTest::newRow("line breaks in a label") << "https://a.example/"
+                                                << "Sign\n\tup"
+                                                << "/"
+                                                << "Sign up";
         QTest::newRow("reordering marks") << "https://a.example/gpj.%E2%80%AEexe%E2%81%A6x%E2%81%A9"
                                           << QStringLiteral("\u202aBuy\u202e\u2067now\u2069") << "/gpj.exex"
                                           << "Buynow";
-        QTest::newRow("path parameters") << "https://a.example/;jsessionid=SECRET" << "" << "/" << "";
-        QTest::newRow("parameters of each segment") << "https://a.example/shop;v=1/cart;sid=42/" << "" << "/shop/cart/"
+        QTest::newRow("path parameters") << "https://a.example/;jsessionid=SECRET"
+                                         << ""
+                                         << "/"
+                                         << "";
+        QTest::newRow("parameters of each segment") << "https://a.example/shop;v=1/cart;sid=42/"
+                                                    << ""
+                                                    << "/shop/cart/"
                                                     << "";
-        QTest::newRow("query and fragment") << "https://a.example/p?mail=x@y.example#top" << "" << "/p" << "";
+        QTest::newRow("query and fragment") << "https://a.example/p?mail=x@y.example#top"
+                                            << ""
+                                            << "/p"
+                                            << "";
         QTest::newRow("characters outside the BMP") << "https://a.example/%F0%9F%98%80" << face << "/" + face << face;
         // 1 + 499 units, then a pair that would end one unit past the cap.
         QTest::newRow("a cut before a pair, not inside it")
@@ -69,30 +85,58 @@ private slots:
         QTest::addColumn<QString>("page");    // as the tracking script sends it
         QTest::addColumn<bool>("belongs");
         const QString buecher = QStringLiteral("b\u00fccher.de");
-        QTest::newRow("same host") << "example.org" << "example.org" << "https://example.org/" << true;
-        QTest::newRow("subdomain") << "example.org" << "example.org" << "https://www.example.org/" << true;
-        QTest::newRow("deeper subdomain") << "example.org" << "example.org" << "https://a.b.example.org/" << true;
-        QTest::newRow("stored www is the bare domain") << "www.example.org" << "example.org" << "https://example.org/"
-                                                       << true;
-        QTest::newRow("a sibling of stored www") << "www.example.org" << "example.org" << "https://blog.example.org/"
-                                                 << true;
-        QTest::newRow("case") << "Example.ORG" << "example.org" << "https://EXAMPLE.org/" << true;
-        QTest::newRow("stored port") << "example.org:8443" << "example.org" << "https://example.org:9000/" << true;
-        QTest::newRow("trailing dot") << "example.org" << "example.org" << "https://example.org./" << true;
-        QTest::newRow("unicode domain, punycode page") << buecher << "xn--bcher-kva.de" << "https://xn--bcher-kva.de/"
-                                                      << true;
-        QTest::newRow("unicode on both") << buecher.toUpper() << "xn--bcher-kva.de" << "https://shop." + buecher + "/"
-                                         << true;
-        QTest::newRow("address") << "192.0.2.7:8080" << "192.0.2.7" << "http://192.0.2.7/" << true;
-        QTest::newRow("another host") << "example.org" << "example.org" << "https://example.net/" << false;
-        QTest::newRow("a name ending alike") << "example.org" << "example.org" << "https://notexample.org/" << false;
-        QTest::newRow("the domain as a subdomain elsewhere") << "example.org" << "example.org"
+        QTest::newRow("same host") << "example.org"
+                                   << "example.org"
+                                   << "https://example.org/" << true;
+        QTest::newRow("subdomain") << "example.org"
+                                   << "example.org"
+                                   << "https://www.example.org/" << true;
+        QTest::newRow("deeper subdomain") << "example.org"
+                                          << "example.org"
+                                          << "https://a.b.example.org/" << true;
+        QTest::newRow("stored www is the bare domain") << "www.example.org"
+                                                       << "example.org"
+                                                       << "https://example.org/" << true;
+        QTest::newRow("a sibling of stored www") << "www.example.org"
+                                                 << "example.org"
+                                                 << "https://blog.example.org/" << true;
+        QTest::newRow("case") << "Example.ORG"
+                              << "example.org"
+                              << "https://EXAMPLE.org/" << true;
+        QTest::newRow("stored port") << "example.org:8443"
+                                     << "example.org"
+                                     << "https://example.org:9000/" << true;
+        QTest::newRow("trailing dot") << "example.org"
+                                      << "example.org"
+                                      << "https://example.org./" << true;
+        QTest::newRow("unicode domain, punycode page") << buecher << "xn--bcher-kva.de"
+                                                       << "https://xn--bcher-kva.de/" << true;
+        QTest::newRow("unicode on both") << buecher.toUpper() << "xn--bcher-kva.de"
+                                         << "https://shop." + buecher + "/" << true;
+        QTest::newRow("address") << "192.0.2.7:8080"
+                                 << "192.0.2.7"
+                                 << "http://192.0.2.7/" << true;
+        QTest::newRow("another host") << "example.org"
+                                      << "example.org"
+                                      << "https://example.net/" << false;
+        QTest::newRow("a name ending alike") << "example.org"
+                                             << "example.org"
+                                             << "https://notexample.org/" << false;
+        QTest::newRow("the domain as a subdomain elsewhere") << "example.org"
+                                                             << "example.org"
                                                              << "https://example.org.evil.example/" << false;
-        QTest::newRow("the parent domain") << "shop.example.org" << "shop.example.org" << "https://example.org/"
-                                           << false;
-        QTest::newRow("a sibling") << "shop.example.org" << "shop.example.org" << "https://blog.example.org/" << false;
-        QTest::newRow("no domain") << "" << "" << "https://example.org/" << false;
-        QTest::newRow("no page address") << "example.org" << "example.org" << "" << false;
+        QTest::newRow("the parent domain") << "shop.example.org"
+                                           << "shop.example.org"
+                                           << "https://example.org/" << false;
+        QTest::newRow("a sibling") << "shop.example.org"
+                                   << "shop.example.org"
+                                   << "https://blog.example.org/" << false;
+        QTest::newRow("no domain") << ""
+                                   << ""
+                                   << "https://example.org/" << false;
+        QTest::newRow("no page address") << "example.org"
+                                         << "example.org"
+                                         << "" << false;
     }
 
     void pagesBelongToTheirSite()
@@ -120,14 +164,15 @@ private slots:
         QCOMPARE(lines.size(), 2);
         refusals.refuse(site, "example.org", "d.example", 1060);
         refusals.refuse(site, "example.org", "e.example", 1061);
-        QCOMPARE(lines, (QStringList{
-                            "orvela-server: refused 1 event for site " + site +
-                                ": the page is not on example.org or a subdomain of it (the last from a.example)",
-                            "orvela-server: refused 1 event for site 0BADF00D-0000-4000-8000-000000000001: the page is "
-                            "not on (its account gave no usable domain) or a subdomain of it (the last from a page "
-                            "without an address)",
-                            "orvela-server: refused 3 events for site " + site +
-                                ": the page is not on example.org or a subdomain of it (the last from d.example)"}));
+        QCOMPARE(
+            lines,
+            (QStringList{"orvela-server: refused 1 event for site " + site +
+                             ": the page is not on example.org or a subdomain of it (the last from a.example)",
+                         "orvela-server: refused 1 event for site 0BADF00D-0000-4000-8000-000000000001: the page is "
+                         "not on (its account gave no usable domain) or a subdomain of it (the last from a page "
+                         "without an address)",
+                         "orvela-server: refused 3 events for site " + site +
+                             ": the page is not on example.org or a subdomain of it (the last from d.example)"}));
     }
 };
 

@@ -46,7 +46,8 @@ private slots:
         QVERIFY(QFile::copy(first, second));
         const QByteArray original = keyIn(first);
         QCOMPARE(original.size(), 32);
-        QCOMPARE(QFile::permissions(first) & ~(QFile::ReadUser | QFile::WriteUser), QFile::ReadOwner | QFile::WriteOwner);
+        QCOMPARE(QFile::permissions(first) & ~(QFile::ReadUser | QFile::WriteUser),
+                 QFile::ReadOwner | QFile::WriteOwner);
 
         KeyFileSalts running(first, day);
         QList<QByteArray> salts;
@@ -61,10 +62,12 @@ private slots:
         const QByteArray next = mac(mac(original, "next"), "next");
         QCOMPARE(salts[2], mac(next, "salt"));
         const QByteArray file = readAll(first);
-        QCOMPARE(file, "orvela-server salt secret\nday " + QByteArray::number(day + 2) + "\nkey " + next.toHex() + '\n');
+        QCOMPARE(file,
+                 "orvela-server salt secret\nday " + QByteArray::number(day + 2) + "\nkey " + next.toHex() + '\n');
         for (const QByteArray &gone : {original, mac(original, "next"), salts[0], salts[1]})
             QVERIFY(!file.contains(gone.toHex()));
-        QCOMPARE(QFile::permissions(first) & ~(QFile::ReadUser | QFile::WriteUser), QFile::ReadOwner | QFile::WriteOwner);
+        QCOMPARE(QFile::permissions(first) & ~(QFile::ReadUser | QFile::WriteUser),
+                 QFile::ReadOwner | QFile::WriteOwner);
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files).size(), 2);  // no temporary file left
     }
 
@@ -106,7 +109,8 @@ private slots:
         QTest::addColumn<QByteArray>("contents");
         QTest::addColumn<QString>("reason");
         const QByteArray key = QByteArray(32, 'k').toHex();
-        const QString notOne = QStringLiteral("it is not a salt secret ('orvela-server salt-secret create FILE' makes one)");
+        const QString notOne =
+            QStringLiteral("it is not a salt secret ('orvela-server salt-secret create FILE' makes one)");
         QTest::newRow("empty") << QByteArray() << notOne;
         QTest::newRow("another heading") << "salts\nday 1\nkey " + key + '\n' << notOne;
         QTest::newRow("no day") << "orvela-server salt secret\nday x\nkey " + key + '\n' << notOne;

@@ -14,8 +14,8 @@ const qint64 start = utc("2024-05-07T10:00:00Z");
 
 const std::string siteA = "C0FFEE00-1234-4ABC-9DEF-0123456789AB";
 const std::string validState = "{\"websites\":[{\"id\":\"" + siteA +
-                               "\",\"displayName\":\"\",\"domain\":\"shop.example.net\"}],\"selectedWebsiteID\":\"" + siteA +
-                               "\",\"refreshInterval\":30}";
+    "\",\"displayName\":\"\",\"domain\":\"shop.example.net\"}],\"selectedWebsiteID\":\"" + siteA +
+    "\",\"refreshInterval\":30}";
 
 std::optional<Instant> at(qint64 seconds)
 {
@@ -87,20 +87,22 @@ private slots:
         QTest::newRow("empty") << ""s << QString();
         QTest::newRow("no websites") << "{\"refreshInterval\":60}"s << QString();
         QTest::newRow("websites not a list") << "{\"websites\":{},\"refreshInterval\":60}"s << QString();
-        QTest::newRow("website without id") << withWebsites({"{\"displayName\":\"x\",\"domain\":\"a.b\"}"}) << QString();
-        QTest::newRow("name not a text")
-            << withWebsites({QString::fromStdString("{\"id\":\"" + siteA + "\",\"displayName\":7,\"domain\":\"a.b\"}")})
-            << QString();
+        QTest::newRow("website without id")
+            << withWebsites({"{\"displayName\":\"x\",\"domain\":\"a.b\"}"}) << QString();
+        QTest::newRow("name not a text") << withWebsites({QString::fromStdString(
+                                                "{\"id\":\"" + siteA + "\",\"displayName\":7,\"domain\":\"a.b\"}")})
+                                         << QString();
         QTest::newRow("unknown interval") << "{\"websites\":[],\"refreshInterval\":45}"s
                                           << QStringLiteral("\"refreshInterval\" must be 30, 60 or 120");
         QTest::newRow("nil id") << withWebsites({website("00000000-0000-0000-0000-000000000000")})
                                 << QStringLiteral("a website's \"id\" must not be the nil UUID");
-        QTest::newRow("one id twice") << withWebsites({website(siteA), website("0BADF00D-0000-4000-8000-000000000001"),
-                                                       website(QString::fromStdString(siteA).toLower().toStdString())})
-                                      << QStringLiteral("the website id %1 is listed more than once")
-                                             .arg(QString::fromStdString(siteA));
-        QTest::newRow("too many websites") << withWebsites(thousandAndOne)
-                                           << QStringLiteral("a state may list at most 1000 websites; this one lists 1001");
+        QTest::newRow("one id twice")
+            << withWebsites({website(siteA), website("0BADF00D-0000-4000-8000-000000000001"),
+                             website(QString::fromStdString(siteA).toLower().toStdString())})
+            << QStringLiteral("the website id %1 is listed more than once").arg(QString::fromStdString(siteA));
+        QTest::newRow("too many websites")
+            << withWebsites(thousandAndOne)
+            << QStringLiteral("a state may list at most 1000 websites; this one lists 1001");
     }
 
     void badStatesAreRefusedAndChangeNothing()
@@ -133,8 +135,8 @@ private slots:
 
         // Over 256 KiB: refused by its declared length, or, chunked, cut at the limit before
         // socket buffers have taken a few MiB more.
-        const auto declared = server.put(token, "{\"websites\":[],\"refreshInterval\":60,\"pad\":\"" +
-                                                    std::string(256 * 1024, 'x') + "\"}");
+        const auto declared = server.put(
+            token, "{\"websites\":[],\"refreshInterval\":60,\"pad\":\"" + std::string(256 * 1024, 'x') + "\"}");
         QVERIFY2(answeredOrCut(declared, 400), httplib::to_string(declared.error()).c_str());
         size_t sent = 0;
         const auto chunked = server.client()->Put(

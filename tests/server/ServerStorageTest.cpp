@@ -123,10 +123,11 @@ EventBatch visitBatch(qint64 visit, qint64 site, qint64 at, int events)
 
 qint64 allRows(const QString &path)
 {
-    return sqlValue(path, "SELECT (SELECT count(*) FROM visits) + (SELECT count(*) FROM events) + "
-                          "(SELECT count(*) FROM visitors) + (SELECT count(*) FROM slots) + "
-                          "(SELECT count(*) FROM slot_countries) + (SELECT count(*) FROM hours) + "
-                          "(SELECT count(*) FROM days) + (SELECT count(*) FROM ended_sites)");
+    return sqlValue(path,
+                    "SELECT (SELECT count(*) FROM visits) + (SELECT count(*) FROM events) + "
+                    "(SELECT count(*) FROM visitors) + (SELECT count(*) FROM slots) + "
+                    "(SELECT count(*) FROM slot_countries) + (SELECT count(*) FROM hours) + "
+                    "(SELECT count(*) FROM days) + (SELECT count(*) FROM ended_sites)");
 }
 
 // The real engine, with each commit and housekeeping round written down, and the first round
@@ -186,13 +187,21 @@ private slots:
                           {QUuid::fromString(unlisted), "Blog", "blog.example.org", std::nullopt}};
         runSql(path, version1);
         // Site 3 was left by a revoked account with its history; site 4 never counted.
-        runSql(path, "INSERT INTO accounts VALUES(x'aa', 100, '" + state.encode() + "', 200), (x'bb', 150, NULL, NULL);"
-                     "INSERT INTO sites VALUES(1, '" + owned.toLatin1() + "', x'aa', 1), (2, '" + unlisted.toLatin1() +
-                         "', x'aa', 0), (3, '" + orphan.toLatin1() + "', NULL, 1), (4, '" + empty.toLatin1() + "', NULL, 0);"
-                     "INSERT INTO salts VALUES(" + QByteArray::number(day) + ", x'" + salt.toHex() + "');"
-                     "INSERT INTO days VALUES(1, " + QByteArray::number(day - 1) + ", 5, 9), (3, " +
-                         QByteArray::number(day - 1) + ", 7, 7);"
-                     "INSERT INTO visits VALUES(10, 3, 'p', 1, 2, '', '', 1); INSERT INTO events VALUES(10, 0, 2, 0, '/');");
+        runSql(
+            path,
+            "INSERT INTO accounts VALUES(x'aa', 100, '" + state.encode() +
+                "', 200), (x'bb', 150, NULL, NULL);"
+                "INSERT INTO sites VALUES(1, '" +
+                owned.toLatin1() + "', x'aa', 1), (2, '" + unlisted.toLatin1() + "', x'aa', 0), (3, '" +
+                orphan.toLatin1() + "', NULL, 1), (4, '" + empty.toLatin1() +
+                "', NULL, 0);"
+                "INSERT INTO salts VALUES(" +
+                QByteArray::number(day) + ", x'" + salt.toHex() +
+                "');"
+                "INSERT INTO days VALUES(1, " +
+                QByteArray::number(day - 1) + ", 5, 9), (3, " + QByteArray::number(day - 1) +
+                ", 7, 7);"
+                "INSERT INTO visits VALUES(10, 3, 'p', 1, 2, '', '', 1); INSERT INTO events VALUES(10, 0, 2, 0, '/');");
         {
             SqliteStorage storage(folder.path());
             QCOMPARE(sqlValue(path, "SELECT version FROM schema_version"), 2);
@@ -216,8 +225,7 @@ private slots:
             QVERIFY(reused && *reused > 4);
             query.site = *reused;
             QCOMPARE(storage.figures(query).allBeforeToday, 0);
-            while (!storage.tidy({0, 0, 0}, 100).done) {
-            }
+            while (!storage.tidy({0, 0, 0}, 100).done) {}
             QCOMPARE(sqlValue(path, "SELECT count(*) FROM visits"), 0);
             QCOMPARE(sqlValue(path, "SELECT count(*) FROM days"), 1);
             // Neither the file nor the log the old server left holds the salt any more.
@@ -337,11 +345,12 @@ private slots:
         for (qint64 at = utc("2024-05-06T23:50:00Z"); at < utc("2024-05-07T23:00:00Z"); at += 1800) {
             *server.now = at;
             for (int host = 1; host < 255; host += 50) {
-                server.client()->Post("/v1/event",
-                                      {{"User-Agent", "Mozilla/5.0 (X11) Firefox/125.0"},
-                                       {"X-Forwarded-For", "198.51.100." + std::to_string(host)}},
-                                      R"({"s":"c0ffee00-1234-4abc-9def-0123456789ab","k":"pageview","u":"https://shop.example.net/"})",
-                                      "text/plain");
+                server.client()->Post(
+                    "/v1/event",
+                    {{"User-Agent", "Mozilla/5.0 (X11) Firefox/125.0"},
+                     {"X-Forwarded-For", "198.51.100." + std::to_string(host)}},
+                    R"({"s":"c0ffee00-1234-4abc-9def-0123456789ab","k":"pageview","u":"https://shop.example.net/"})",
+                    "text/plain");
             }
             server.service->collector().flush();
             if (const auto salt = server.salts->keptSalt(utcDay(at)); salt && !salts.contains(*salt))

@@ -17,13 +17,12 @@ private slots:
         QTest::addColumn<Values>("values");
         QFile packaged(QStringLiteral(ORVELA_DEFAULTS_FILE));
         QVERIFY(packaged.open(QIODevice::ReadOnly));
-        QTest::newRow("the file the package installs")
-            << packaged.readAll()
-            << Values{{"ORVELA_SERVER_LISTEN", "127.0.0.1:8787"},
-                      {"ORVELA_SERVER_DATA", "/var/lib/orvela-server"},
-                      {"ORVELA_SERVER_DATABASE", ""},
-                      {"ORVELA_SERVER_SALT_SECRET", ""},
-                      {"ORVELA_SERVER_OPTIONS", ""}};
+        QTest::newRow("the file the package installs") << packaged.readAll()
+                                                       << Values{{"ORVELA_SERVER_LISTEN", "127.0.0.1:8787"},
+                                                                 {"ORVELA_SERVER_DATA", "/var/lib/orvela-server"},
+                                                                 {"ORVELA_SERVER_DATABASE", ""},
+                                                                 {"ORVELA_SERVER_SALT_SECRET", ""},
+                                                                 {"ORVELA_SERVER_OPTIONS", ""}};
         QTest::newRow("spaces and quotes around values")
             << QByteArray("  A = /srv/data  \nB=\"--trust-proxy --geoip /x.mmdb\"\nC=it's\nD='a \"b\"'\r\n")
             << Values{{"A", "/srv/data"}, {"B", "--trust-proxy --geoip /x.mmdb"}, {"C", "it's"}, {"D", "a \"b\""}};
@@ -48,7 +47,8 @@ private slots:
         QTest::newRow("no equals sign") << QByteArray("\nORVELA_SERVER_DATA") << "line 2: not a KEY=value line";
         QTest::newRow("key starting with a digit") << QByteArray("1A=x") << "line 1: not a KEY=value line";
         QTest::newRow("unclosed quote") << QByteArray("A=\"/srv/data") << "line 1: quotes must enclose the whole value";
-        QTest::newRow("quoted word and more") << QByteArray("A=\"a\" b") << "line 1: quotes must enclose the whole value";
+        QTest::newRow("quoted word and more")
+            << QByteArray("A=\"a\" b") << "line 1: quotes must enclose the whole value";
         QTest::newRow("a lone quote") << QByteArray("A='") << "line 1: quotes must enclose the whole value";
         QTest::newRow("escaped space") << QByteArray("A=/srv/my\\ data") << "line 1: backslashes are not supported";
     }

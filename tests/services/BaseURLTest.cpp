@@ -37,7 +37,9 @@ private slots:
             {"ftp://stats.example.net", nullptr, builtIn, nullptr, true},
             {nullptr, "http://stats.example.net", builtIn, nullptr, false},
         };
-        const auto given = [](const char *text) { return text ? std::optional(QString::fromLatin1(text)) : std::nullopt; };
+        const auto given = [](const char *text) {
+            return text ? std::optional(QString::fromLatin1(text)) : std::nullopt;
+        };
         for (const auto &row : rows) {
             const QByteArray name = QByteArray(row.environment) + " / " + row.remembered;
             const auto resolution = resolveBaseURL(given(row.environment), given(row.remembered));

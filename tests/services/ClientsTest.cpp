@@ -40,10 +40,11 @@ const QByteArray statsBody = R"({"liveVisitors": 3, "visitorsToday": 41, "pageVi
     "somethingNew": {"ignored": true}})";
 
 // No traffic, no tracking flag, every optional null; again each value once.
-const QByteArray quietStats = R"({"liveVisitors":0,"visitorsToday":0,"pageViewsToday":0,"liveWindowDescription":"now",)"
-                              R"("hourly":[{"start":"2024-05-01T13:00:00Z","visitors":0},{"start":"2024-05-01T14:00:00Z",)"
-                              R"("visitors":0}],"trackingInstalled":null,"visitorsWeek":null,"visitorsMonth":null,)"
-                              R"("visitorsAllTime":null,"countries":null,"recent":null})";
+const QByteArray quietStats =
+    R"({"liveVisitors":0,"visitorsToday":0,"pageViewsToday":0,"liveWindowDescription":"now",)"
+    R"("hourly":[{"start":"2024-05-01T13:00:00Z","visitors":0},{"start":"2024-05-01T14:00:00Z",)"
+    R"("visitors":0}],"trackingInstalled":null,"visitorsWeek":null,"visitorsMonth":null,)"
+    R"("visitorsAllTime":null,"countries":null,"recent":null})";
 
 Instant at(const char *iso)
 {
@@ -53,7 +54,8 @@ Instant at(const char *iso)
 QByteArray stateBody(const QByteArray &rest = R"("refreshInterval":60)")
 {
     return R"({"websites":[{"id":"c0ffee00-1234-4abc-9def-0123456789ab","displayName":"Shop",)"
-           R"("domain":"shop.example.net"}],)" + rest + "}";
+           R"("domain":"shop.example.net"}],)" +
+        rest + "}";
 }
 
 }  // namespace
@@ -94,7 +96,8 @@ class ClientsTest : public QObject
 
     CloudflareSyncClient syncClient()
     {
-        return CloudflareSyncClient(address(), [this] { return tokens().value_or(QString()); }, *manager, limits);
+        return CloudflareSyncClient(
+            address(), [this] { return tokens().value_or(QString()); }, *manager, limits);
     }
 
     std::optional<CloudSyncError> loadError(std::stop_token stop = {})
@@ -106,7 +109,8 @@ class ClientsTest : public QObject
     std::stop_token stopSoon()
     {
         std::stop_source source;
-        QTimer::singleShot(100ms, [this, source] { stopper = std::jthread([source]() mutable { source.request_stop(); }); });
+        QTimer::singleShot(100ms,
+                           [this, source] { stopper = std::jthread([source]() mutable { source.request_stop(); }); });
         return source.get_token();
     }
 
@@ -142,7 +146,8 @@ private slots:
         const auto requests = server->requests();
         QCOMPARE(requests.size(), 3);
         const QStringList paths{"/v1/stats", "/api/v1/stats", "/v1/state"};
-        const QList<QPair<QString, QString>> statsQuery{{"website", "c0ffee00-1234-4abc-9def-0123456789ab"}, {"offset", "-210"}};
+        const QList<QPair<QString, QString>> statsQuery{{"website", "c0ffee00-1234-4abc-9def-0123456789ab"},
+                                                        {"offset", "-210"}};
         for (int i = 0; i < 3; ++i) {
             QCOMPARE(requests[i].path, paths[i]);
             QCOMPARE(requests[i].query.queryItems(), (i < 2 ? statsQuery : QList<QPair<QString, QString>>{}));
@@ -172,12 +177,28 @@ private slots:
     void theSnapshot()
     {
         // The reply says trackingInstalled false, but traffic was seen.
-        const AnalyticsSnapshot full{3, 41, 97,
+        const AnalyticsSnapshot full{
+            3,
+            41,
+            97,
             QList<HourlyVisitorCount>{{at("2024-05-01T13:00:00Z"), 7}, {at("2024-05-01T12:00:00Z"), 9007199254740993}},
-            "last 5 minutes", {}, true, 300, 1200, 50000, {{"DE", 20}, {"US", 11}},
-            {{"v1", "FR", "https://news.example.org/x", {"/", "/pricing"}, {"Sign up"}, 93, at("2024-05-01T13:58:20Z")}}};
-        const AnalyticsSnapshot quiet{0, 0, 0,
-            QList<HourlyVisitorCount>{{at("2024-05-01T13:00:00Z"), 0}, {at("2024-05-01T14:00:00Z"), 0}}, "now"};
+            "last 5 minutes",
+            {},
+            true,
+            300,
+            1200,
+            50000,
+            {{"DE", 20}, {"US", 11}},
+            {{"v1",
+              "FR",
+              "https://news.example.org/x",
+              {"/", "/pricing"},
+              {"Sign up"},
+              93,
+              at("2024-05-01T13:58:20Z")}}};
+        const AnalyticsSnapshot quiet{
+            0, 0, 0, QList<HourlyVisitorCount>{{at("2024-05-01T13:00:00Z"), 0}, {at("2024-05-01T14:00:00Z"), 0}},
+            "now"};
 
         for (const auto &[body, expected] : {std::pair{statsBody, full}, std::pair{quietStats, quiet}}) {
             // As sent, and as the service's own encoder writes it: absent values must stay absent.
@@ -253,12 +274,13 @@ private slots:
         // A readable document in the body changes nothing.
         for (int status : {400, 401, 201, 204, 403, 404, 409, 429, 500, 503}) {
             server->enqueue(Reply::json(status, statsBody));
-            QVERIFY2(failure() == (status == 401 ? AnalyticsFailure::invalidCredentials : AnalyticsFailure::unavailable),
+            QVERIFY2(failure() ==
+                         (status == 401 ? AnalyticsFailure::invalidCredentials : AnalyticsFailure::unavailable),
                      QByteArray::number(status));
             server->enqueue(Reply::json(status, stateBody()));
-            const auto syncError = status == 400   ? CloudSyncError::malformedResponse
-                                   : status == 401 ? CloudSyncError::unauthorized
-                                                   : CloudSyncError::server;
+            const auto syncError = status == 400 ? CloudSyncError::malformedResponse
+                : status == 401                  ? CloudSyncError::unauthorized
+                                                 : CloudSyncError::server;
             QVERIFY2(loadError() == syncError, QByteArray::number(status));
         }
     }
@@ -291,7 +313,9 @@ private slots:
     {
         // Without an error: read, with neither selection nor time.
         const std::tuple<const char *, QByteArray, std::optional<CloudSyncError>> rows[] = {
-            {"null selection, unknown key", stateBody(R"("selectedWebsiteID":null,"refreshInterval":120,"theme":"dark")"), {}},
+            {"null selection, unknown key",
+             stateBody(R"("selectedWebsiteID":null,"refreshInterval":120,"theme":"dark")"),
+             {}},
             {"not JSON", "upstream connect error", CloudSyncError::malformedResponse},
             {"interval 45", stateBody(R"("refreshInterval":45)"), CloudSyncError::malformedResponse},
             {"interval missing", stateBody(R"("selectedWebsiteID":null)"), CloudSyncError::malformedResponse},
@@ -325,27 +349,44 @@ private slots:
         QCOMPARE(requests[0].header("Content-Type"), QByteArray("application/json"));
         QCOMPARE(requests[0].header("Accept"), QByteArray("application/json"));
         QCOMPARE(QJsonDocument::fromJson(requests[0].body).object(),
-                 (QJsonObject{{"websites", QJsonArray{site.toJson()}}, {"refreshInterval", 30},
+                 (QJsonObject{{"websites", QJsonArray{site.toJson()}},
+                              {"refreshInterval", 30},
                               {"selectedWebsiteID", "C0FFEE00-1234-4ABC-9DEF-0123456789AB"}}));
-        QCOMPARE(QJsonDocument::fromJson(requests[1].body).object().keys(), (QStringList{"refreshInterval", "websites"}));
+        QCOMPARE(QJsonDocument::fromJson(requests[1].body).object().keys(),
+                 (QStringList{"refreshInterval", "websites"}));
     }
 
     void transferFailures()
     {
         ScriptedServer elsewhere;
         const std::tuple<const char *, Reply, TransferLimits, AnalyticsFailure, CloudSyncError> rows[] = {
-            {"stopped midway", {200, "{\"partial\":", 0ms, Delivery::stall}, {}, AnalyticsFailure::cancelled,
+            {"stopped midway",
+             {200, "{\"partial\":", 0ms, Delivery::stall},
+             {},
+             AnalyticsFailure::cancelled,
              CloudSyncError::cancelled},
-            {"dropped mid-body", {200, stateBody(), 0ms, Delivery::dropMidway}, {}, AnalyticsFailure::unavailable,
+            {"dropped mid-body",
+             {200, stateBody(), 0ms, Delivery::dropMidway},
+             {},
+             AnalyticsFailure::unavailable,
              CloudSyncError::server},
-            {"oversized", Reply::json(200, stateBody()), {20s, stateBody().size() - 1},
-             AnalyticsFailure::malformedResponse, CloudSyncError::malformedResponse},
+            {"oversized",
+             Reply::json(200, stateBody()),
+             {20s, stateBody().size() - 1},
+             AnalyticsFailure::malformedResponse,
+             CloudSyncError::malformedResponse},
             // The sync client counts a time-out as a failure of the service.
-            {"slower than the time-out", {200, stateBody(), 1500ms}, {100ms}, AnalyticsFailure::timedOut,
+            {"slower than the time-out",
+             {200, stateBody(), 1500ms},
+             {100ms},
+             AnalyticsFailure::timedOut,
              CloudSyncError::server},
             // The token is not handed on to another origin.
-            {"redirect elsewhere", Reply::redirect(elsewhere.url().resolved(QUrl("/v1/stats"))), {},
-             AnalyticsFailure::unavailable, CloudSyncError::server},
+            {"redirect elsewhere",
+             Reply::redirect(elsewhere.url().resolved(QUrl("/v1/stats"))),
+             {},
+             AnalyticsFailure::unavailable,
+             CloudSyncError::server},
         };
         for (const auto &[name, reply, rowLimits, statsFailure, syncError] : rows) {
             limits = rowLimits;
@@ -370,7 +411,6 @@ private slots:
         base = QUrl("relative/base");
         QCOMPARE(failure(), AnalyticsFailure::unavailable);
         QCOMPARE(loadError(), CloudSyncError::server);
-
     }
 
     // One reading of how a transfer ended, put in each client's words. Some of these cannot be
@@ -382,20 +422,22 @@ private slots:
         QTest::addColumn<std::optional<TransferFailure>>("failure");
         QTest::addColumn<AnalyticsFailure>("statsFailure");
         QTest::addColumn<CloudSyncError>("syncError");
-        const auto row = [](const char *name, auto thrown, std::optional<TransferFailure> failure, AnalyticsFailure stats,
-                            CloudSyncError sync) {
+        const auto row = [](const char *name, auto thrown, std::optional<TransferFailure> failure,
+                            AnalyticsFailure stats, CloudSyncError sync) {
             QTest::newRow(name) << std::make_exception_ptr(thrown) << failure << stats << sync;
         };
-        for (const E code : {E::NetworkSessionFailedError, E::TemporaryNetworkFailureError, E::BackgroundRequestNotAllowedError})
+        for (const E code :
+             {E::NetworkSessionFailedError, E::TemporaryNetworkFailureError, E::BackgroundRequestNotAllowedError})
             row(QByteArray::number(code).prepend("offline ").constData(), TransferError{code}, TransferFailure::offline,
                 AnalyticsFailure::offline, CloudSyncError::offline);
-        row("our stop", TaskCancelled{}, TransferFailure::cancelled, AnalyticsFailure::cancelled, CloudSyncError::cancelled);
+        row("our stop", TaskCancelled{}, TransferFailure::cancelled, AnalyticsFailure::cancelled,
+            CloudSyncError::cancelled);
         row("aborted after our stop", TransferError{E::OperationCanceledError, {}, true}, TransferFailure::cancelled,
             AnalyticsFailure::cancelled, CloudSyncError::cancelled);
         row("the transfer time-out", TransferError{E::OperationCanceledError}, TransferFailure::timedOut,
             AnalyticsFailure::timedOut, CloudSyncError::server);
-        row("proxy time-out", TransferError{E::ProxyTimeoutError}, TransferFailure::timedOut, AnalyticsFailure::timedOut,
-            CloudSyncError::server);
+        row("proxy time-out", TransferError{E::ProxyTimeoutError}, TransferFailure::timedOut,
+            AnalyticsFailure::timedOut, CloudSyncError::server);
         row("authentication without a status", TransferError{E::AuthenticationRequiredError},
             TransferFailure::authenticationRequired, AnalyticsFailure::invalidCredentials, CloudSyncError::server);
         row("authentication with a status", TransferError{E::AuthenticationRequiredError, 407}, TransferFailure::other,
@@ -447,9 +489,11 @@ private slots:
             request.request.setUrl(server->url());
             const auto outcome = await(transfer(*manager, request, {20s, 4096, row.mode}, {}));
             if (row.kept < 0)
-                QVERIFY2(outcome.errorAs<OversizedReply>() && outcome.errorAs<OversizedReply>()->limit == 4096, row.name);
+                QVERIFY2(outcome.errorAs<OversizedReply>() && outcome.errorAs<OversizedReply>()->limit == 4096,
+                         row.name);
             else
-                QVERIFY2(outcome.value && outcome.value->status == 200 && outcome.value->body == body.left(row.kept), row.name);
+                QVERIFY2(outcome.value && outcome.value->status == 200 && outcome.value->body == body.left(row.kept),
+                         row.name);
             QVERIFY2(row.delivery != Delivery::stall || server->waitForClientToLeave(2s), row.name);
         }
     }

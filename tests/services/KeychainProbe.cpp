@@ -27,10 +27,11 @@ int holdName()
 {
     GError *error = nullptr;
     GDBusConnection *bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
-    if (bus == nullptr || !g_dbus_connection_call_sync(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                       "org.freedesktop.DBus", "RequestName",
-                                                       g_variant_new("(su)", "org.freedesktop.secrets", 4u /* do not queue */),
-                                                       G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &error)) {
+    if (bus == nullptr ||
+        !g_dbus_connection_call_sync(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                     "RequestName",
+                                     g_variant_new("(su)", "org.freedesktop.secrets", 4u /* do not queue */),
+                                     G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &error)) {
         std::fprintf(stderr, "cannot own the name: %s\n", error->message);
         return 1;
     }
@@ -59,7 +60,8 @@ std::string call(KeychainStore &store, const std::string &op)
             return "unknown-op";
         return "ok";
     } catch (const KeychainStoreError &error) {
-        return error.kind == KeychainStoreError::Kind::unreadable ? "unreadable" : "status:" + std::to_string(error.code);
+        return error.kind == KeychainStoreError::Kind::unreadable ? "unreadable"
+                                                                  : "status:" + std::to_string(error.code);
     }
 }
 
@@ -84,7 +86,8 @@ int main(int argc, char **argv)
         }
         const auto start = std::chrono::steady_clock::now();
         const std::string outcome = call(store, op);
-        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        const auto elapsed =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
         std::printf("%s %s %lld\n", op.c_str(), outcome.c_str(), static_cast<long long>(elapsed.count()));
         std::fflush(stdout);
     }

@@ -1,8 +1,8 @@
 // The keychain store against gnome-keyring (the throw-away one of scripts/lib/with-keyring) and,
 // through KeychainProbe child processes, against a missing bus, a missing provider and a keyring
 // that never answers.
-#include "Json.h"
 #include "KeychainStore.h"
+#include "Json.h"
 
 #include <QProcess>
 #include <QScopeGuard>
@@ -33,9 +33,9 @@ const QString timedOut = QStringLiteral("status:%1").arg(G_IO_ERROR_TIMED_OUT);
 QList<QByteArray> storedItems(const QString &service, const QString &account)
 {
     GError *error = nullptr;
-    GList *items = secret_password_search_sync(&itemSchema, SECRET_SEARCH_ALL, nullptr, &error, "service",
-                                               service.toUtf8().constData(), "account", account.toUtf8().constData(),
-                                               nullptr);
+    GList *items =
+        secret_password_search_sync(&itemSchema, SECRET_SEARCH_ALL, nullptr, &error, "service",
+                                    service.toUtf8().constData(), "account", account.toUtf8().constData(), nullptr);
     QList<QByteArray> secrets;
     if (error != nullptr)
         secrets.append("search failed: " + QByteArray(error->message));
@@ -117,8 +117,8 @@ struct BareBus {
 }  // namespace
 
 // Only the throw-away keyring of with-keyring is written to, never the user's own.
-#define REQUIRE_KEYRING()                                                                                    \
-    if (qEnvironmentVariableIsEmpty("_ORVELA_IN_KEYRING"))                                                   \
+#define REQUIRE_KEYRING()                                                                                              \
+    if (qEnvironmentVariableIsEmpty("_ORVELA_IN_KEYRING"))                                                             \
     QSKIP("no throw-away keyring: run under scripts/lib/with-keyring (scripts/test does)")
 
 class KeychainStoreTest : public QObject
@@ -143,7 +143,9 @@ private slots:
         KeychainStore store(service, 5s);
         QCOMPARE(store.loadSyncToken(), std::nullopt);
         store.saveSyncToken(QStringLiteral("  tok-ÄBC.123\n"));
-        QCOMPARE(storedItems(service, tokenAccount), QList<QByteArray>{"tok-\xc3\x84" "BC.123"});
+        QCOMPARE(storedItems(service, tokenAccount),
+                 QList<QByteArray>{"tok-\xc3\x84"
+                                   "BC.123"});
         QCOMPARE(store.loadSyncToken(), QStringLiteral("tok-ÄBC.123"));
         store.saveSyncToken(QStringLiteral("tok-second"));
         QCOMPARE(storedItems(service, tokenAccount), QList<QByteArray>{"tok-second"});
@@ -225,7 +227,8 @@ private slots:
             QCOMPARE(run.calls.size(), operations.size());
             for (const QStringList &call : run.calls) {
                 const QString outcome = call.value(1);
-                QVERIFY2(outcome.startsWith(QStringLiteral("status:")) && outcome != timedOut && call.value(2).toInt() < 1000,
+                QVERIFY2(outcome.startsWith(QStringLiteral("status:")) && outcome != timedOut &&
+                             call.value(2).toInt() < 1000,
                          qPrintable(call.join(' ')));
                 // A bus that runs answers ServiceUnknown, and that code is what the status carries.
                 if (address == bus.address)
@@ -260,22 +263,24 @@ private slots:
         });
         keyring.write("keyring-password");
         keyring.closeWriteChannel();
-        QTRY_COMPARE_WITH_TIMEOUT(runProbe(lockedBus.address, {"run", "2000", "60000", "loadToken"}).calls.value(0).value(1),
-                                  QStringLiteral("none"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            runProbe(lockedBus.address, {"run", "2000", "60000", "loadToken"}).calls.value(0).value(1),
+            QStringLiteral("none"), 10000);
         QCOMPARE(runProbe(lockedBus.address, {"run", "2000", "60000", "saveToken"}).calls.value(0).value(1), "ok");
 
         QProcess lock;
-        lock.start(QStringLiteral("gdbus"), {"call", "--address", lockedBus.address, "--dest", "org.freedesktop.secrets",
-                                             "--object-path", "/org/freedesktop/secrets", "--method",
-                                             "org.freedesktop.Secret.Service.Lock",
-                                             "['/org/freedesktop/secrets/collection/login']"});
+        lock.start(QStringLiteral("gdbus"),
+                   {"call", "--address", lockedBus.address, "--dest", "org.freedesktop.secrets", "--object-path",
+                    "/org/freedesktop/secrets", "--method", "org.freedesktop.Secret.Service.Lock",
+                    "['/org/freedesktop/secrets/collection/login']"});
         QVERIFY(lock.waitForFinished(5000) && lock.exitCode() == 0);
         QProcess monitor;
         monitor.start(QStringLiteral("dbus-monitor"),
                       {"--address", lockedBus.address, "type='method_call',interface='org.freedesktop.Secret.Prompt'"});
         QVERIFY(monitor.waitForReadyRead(5000));  // it has become a monitor
 
-        const ProbeRun run = runProbe(lockedBus.address, {"run", "2000", "60000", "loadToken", "loadToken", "loadCredentials"});
+        const ProbeRun run =
+            runProbe(lockedBus.address, {"run", "2000", "60000", "loadToken", "loadToken", "loadCredentials"});
         QCOMPARE(run.calls.size(), 3);
         for (const QStringList &call : run.calls)
             QCOMPARE(call.value(1), QStringLiteral("unreadable"));
@@ -284,7 +289,8 @@ private slots:
         monitor.waitForFinished();
         QCOMPARE(monitor.readAllStandardOutput().count("member=Prompt"), 1);
         QCOMPARE(run.notices.size(), 1);
-        QVERIFY2(run.notices[0].startsWith(QStringLiteral("orvela: the keyring is locked")), qPrintable(run.notices[0]));
+        QVERIFY2(run.notices[0].startsWith(QStringLiteral("orvela: the keyring is locked")),
+                 qPrintable(run.notices[0]));
     }
 
     void silentKeyringTimesOutThenFailsFastUntilThePauseEnds()

@@ -61,24 +61,25 @@ void ScriptedServer::State::answer(const httplib::Request &request, httplib::Res
     } else {
         // Gives up after a few seconds, so that a client that never leaves fails its test instead of hanging it.
         const auto giveUp = std::chrono::steady_clock::now() + 5s;
-        response.set_chunked_content_provider(type, [this, body, giveUp, sent = false](size_t, httplib::DataSink &sink) mutable {
-            if (!std::exchange(sent, true))
-                return sink.write(body->data(), body->size());
-            std::unique_lock lock(mutex);
-            if (changed.wait_for(lock, 10ms, [this] { return stopping; }) || std::chrono::steady_clock::now() > giveUp)
+        response.set_chunked_content_provider(
+            type, [this, body, giveUp, sent = false](size_t, httplib::DataSink &sink) mutable {
+                if (!std::exchange(sent, true))
+                    return sink.write(body->data(), body->size());
+                std::unique_lock lock(mutex);
+                if (changed.wait_for(lock, 10ms, [this] { return stopping; }) ||
+                    std::chrono::steady_clock::now() > giveUp)
+                    return false;
+                // A write to a connection the client closed fails, at the latest the second time.
+                if (sink.write(" ", 1))
+                    return true;
+                ++clientsLeft;
+                changed.notify_all();
                 return false;
-            // A write to a connection the client closed fails, at the latest the second time.
-            if (sink.write(" ", 1))
-                return true;
-            ++clientsLeft;
-            changed.notify_all();
-            return false;
-        });
+            });
     }
 }
 
-ScriptedServer::ScriptedServer()
-    : m_state(std::make_unique<State>())
+ScriptedServer::ScriptedServer() : m_state(std::make_unique<State>())
 {
     // A client that leaves mid-reply must not kill the test with SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
@@ -86,7 +87,9 @@ ScriptedServer::ScriptedServer()
     server.set_tcp_nodelay(true);
     // One request per connection, so stopping never waits for an idle client.
     server.set_keep_alive_max_count(1);
-    const auto handler = [state = m_state.get()](const auto &request, auto &response) { state->answer(request, response); };
+    const auto handler = [state = m_state.get()](const auto &request, auto &response) {
+        state->answer(request, response);
+    };
     server.Get(".*", handler).Put(".*", handler).Post(".*", handler).Delete(".*", handler);
     m_state->port = server.bind_to_any_port("127.0.0.1");
     m_state->thread = std::thread([&server] { server.listen_after_bind(); });

@@ -85,7 +85,7 @@ private slots:
         save(store.get(), added, {{{"key", "  "}}}, &first);
         QCOMPARE(store->selectedWebsiteID(), added.id);
         QVERIFY(!keychain->credentials.contains(added.id));  // only spaces: nothing to keep
-        QVERIFY(!first.returned);  // waits for the refresh it started
+        QVERIFY(!first.returned);                            // waits for the refresh it started
         example.displayName = QStringLiteral("Renamed");
         save(store.get(), example, {{{"token", " secret\n"}}}, &second);
         QVERIFY(first.returned);  // that refresh was replaced: the save ends all the same
@@ -141,7 +141,8 @@ private slots:
         const AnalyticsSnapshot snapshot{.hourlyVisitors = QList<HourlyVisitorCount>{{Instant{786297600.5}, 3}},
                                          .refreshedAt = Instant{786297600.123456789},
                                          .visitorsAllTime = 9007199254740993LL};  // not exact as a double
-        const PersistedState state{{site("a"), b}, b.id, RefreshInterval::oneTwenty, {{b.id, snapshot}}, Instant{1.0 / 3.0}};
+        const PersistedState state{
+            {site("a"), b}, b.id, RefreshInterval::oneTwenty, {{b.id, snapshot}}, Instant{1.0 / 3.0}};
         storeState(state);
         makeStore()->persistState();
         QVERIFY(storedState() == state);

@@ -2,9 +2,9 @@
 #include "BaseURL.h"
 #include "StoreFakes.h"
 
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
-#include <QScopeGuard>
 
 namespace {
 
@@ -40,7 +40,7 @@ private slots:
         provider->succeed(0, AnalyticsSnapshot{});
         QVERIFY(store->snapshots().contains(example));
         cloud->succeed(0, account({site("one")}, Instant{1000}));
-        QCOMPARE(store->websites().size(), 2);  // the example comes back, as a new entry
+        QCOMPARE(store->websites().size(), 2);           // the example comes back, as a new entry
         QVERIFY(!store->snapshots().contains(example));  // the dropped website's snapshot goes too
     }
 
@@ -121,7 +121,8 @@ private slots:
         QTest::newRow("missing token") << CloudSyncError::missingToken << "Add your sync token in Settings.";
         QTest::newRow("unauthorized") << CloudSyncError::unauthorized << "The sync token was rejected.";
         QTest::newRow("offline") << CloudSyncError::offline << "No internet connection.";
-        QTest::newRow("malformed") << CloudSyncError::malformedResponse << "The service returned an unexpected response.";
+        QTest::newRow("malformed") << CloudSyncError::malformedResponse
+                                   << "The service returned an unexpected response.";
         QTest::newRow("server") << CloudSyncError::server << "Sync failed.";
     }
 

@@ -17,7 +17,10 @@ class RefreshEngineTest : public QObject, StoreFixture
         storeState({{a, b}, a.id, RefreshInterval::thirty, {}, std::nullopt});
         return makeStore(startServices);
     }
-    void succeed(int index, qint64 live = 1) { provider->succeed(index, {.liveVisitors = live, .refreshedAt = clock->now()}); }
+    void succeed(int index, qint64 live = 1)
+    {
+        provider->succeed(index, {.liveVisitors = live, .refreshedAt = clock->now()});
+    }
 
 private slots:
     void init() { reset(); }
@@ -126,7 +129,8 @@ private slots:
         QTest::newRow("never fetched") << false << none << 0.0 << true;
         QTest::newRow("fresh") << true << none << 29.0 << false;
         QTest::newRow("one period old") << true << none << 30.0 << true;
-        QTest::newRow("fresh, but the last fetch failed") << true << std::optional(AnalyticsFailure::unavailable) << 0.0 << true;
+        QTest::newRow("fresh, but the last fetch failed")
+            << true << std::optional(AnalyticsFailure::unavailable) << 0.0 << true;
         QTest::newRow("rate limited") << true << std::optional(AnalyticsFailure::rateLimited) << 0.0 << false;
     }
 

@@ -52,7 +52,7 @@ signals:
     void completed();
 };
 
-template <typename Result>
+template<typename Result>
 QCoro::Task<Result> awaitCall(std::shared_ptr<PendingCall> call, std::stop_token stop, std::function<Result()> value)
 {
     std::stop_callback onStop(stop, [call] {
@@ -67,14 +67,14 @@ QCoro::Task<Result> awaitCall(std::shared_ptr<PendingCall> call, std::stop_token
 }
 
 // One call that a fake received: what it was asked, and the answer the test gives it.
-template <typename Request, typename Result>
+template<typename Request, typename Result>
 struct ReceivedCall : Request {
     std::shared_ptr<PendingCall> call = std::make_shared<PendingCall>();
     std::shared_ptr<Result> result = std::make_shared<Result>();
 };
 
 // The calls of one kind, in the order they came; the test ends each with succeed() or fail().
-template <typename Request, typename Result>
+template<typename Request, typename Result>
 struct CallLog : QList<ReceivedCall<Request, Result>> {
     QCoro::Task<Result> receive(Request request, std::stop_token stop)
     {
@@ -87,14 +87,17 @@ struct CallLog : QList<ReceivedCall<Request, Result>> {
         *this->at(index).result = result;
         this->at(index).call->complete([] {});
     }
-    template <typename Error>
+    template<typename Error>
     void fail(int index, Error error)
     {
         this->at(index).call->complete([error] { throw error; });
     }
 };
 
-struct FetchRequest { Website website; ProviderCredentials credentials; };
+struct FetchRequest {
+    Website website;
+    ProviderCredentials credentials;
+};
 
 class FakeProvider final : public AnalyticsProvider
 {
@@ -114,7 +117,10 @@ public:
     void fail(int index, AnalyticsFailure failure) { fetches.fail(index, failure); }
 };
 
-struct SyncRequest { bool isSave; CloudSyncState sent; };
+struct SyncRequest {
+    bool isSave;
+    CloudSyncState sent;
+};
 
 class FakeSyncClient final : public CloudSyncing
 {
@@ -151,7 +157,11 @@ public:
             throw KeychainStoreError::status(2);
     }
     SecretStoreReach reach() const override { return reachable; }
-    std::optional<QString> loadSyncToken() override { check(); return token; }
+    std::optional<QString> loadSyncToken() override
+    {
+        check();
+        return token;
+    }
     void saveSyncToken(const QString &value) override
     {
         check();
@@ -162,8 +172,16 @@ public:
         check();
         return credentials.contains(id) ? std::optional(credentials.value(id)) : std::nullopt;
     }
-    void saveCredentials(const ProviderCredentials &value, const QUuid &id) override { check(); credentials.insert(id, value); }
-    void deleteCredentials(const QUuid &id) override { check(); credentials.remove(id); }
+    void saveCredentials(const ProviderCredentials &value, const QUuid &id) override
+    {
+        check();
+        credentials.insert(id, value);
+    }
+    void deleteCredentials(const QUuid &id) override
+    {
+        check();
+        credentials.remove(id);
+    }
 };
 
 // Time that moves only when the test says so; sleeps end when it passes their deadline.

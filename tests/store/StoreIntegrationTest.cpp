@@ -26,7 +26,8 @@ int bootClockTimers()
     int timers = 0;
     for (const QString &fd : QDir(QStringLiteral("/proc/self/fdinfo")).entryList(QDir::Files)) {
         QFile info(QStringLiteral("/proc/self/fdinfo/") + fd);
-        if (info.open(QIODevice::ReadOnly) && info.readAll().contains("\nclockid: " + QByteArray::number(CLOCK_BOOTTIME) + '\n'))
+        if (info.open(QIODevice::ReadOnly) &&
+            info.readAll().contains("\nclockid: " + QByteArray::number(CLOCK_BOOTTIME) + '\n'))
             ++timers;
     }
     return timers;
@@ -65,8 +66,8 @@ private slots:
 
         auto keychain = std::make_shared<KeychainStore>();
         keychain->saveSyncToken(QStringLiteral("integration-token"));
-        auto provider = std::make_shared<OrvelaAnalyticsProvider>(
-            [keychain] { return keychain->loadSyncToken(); }, &defaultBaseURL);
+        auto provider = std::make_shared<OrvelaAnalyticsProvider>([keychain] { return keychain->loadSyncToken(); },
+                                                                  &defaultBaseURL);
         QTemporaryDir dir;
         auto defaults = std::make_shared<QSettings>(dir.filePath("orvela.conf"), QSettings::IniFormat);
 

@@ -67,15 +67,21 @@ private slots:
         harness.open("DashboardView.qml", withWebsites({shop}));
         // Without a snapshot nobody has seen the tracking script yet.
         const QString snippet = trackingSnippet(shop.id, defaultBaseURL());
-        EXPECT_PAGE(harness, {{"websiteMenuLabel", "shop.example.org"}, {"demoBadge", hidden}, {"liveValue", "—"},
-                              {"visitorsToday/value", "—"}, {"pageViewsToday/value", "—"}, {"chartBlock", hidden},
-                              {"failureBanner", hidden}, {"statusText", "Not updated yet"},
-                              {"trackingSnippet", visible}});
+        EXPECT_PAGE(harness,
+                    {{"websiteMenuLabel", "shop.example.org"},
+                     {"demoBadge", hidden},
+                     {"liveValue", "—"},
+                     {"visitorsToday/value", "—"},
+                     {"pageViewsToday/value", "—"},
+                     {"chartBlock", hidden},
+                     {"failureBanner", hidden},
+                     {"statusText", "Not updated yet"},
+                     {"trackingSnippet", visible}});
         QCOMPARE(harness.shownSnippet(), snippet);
         harness.screenshots("dashboard-no-snapshot");
-        QCOMPARE(harness.tabOrder("websiteMenu", 6), (QStringList{"websiteMenu", "settingsButton", "sectionSwitch",
-                                                                  "copySnippetButton", "refreshButton",
-                                                                  "openDashboardButton"}));
+        QCOMPARE(harness.tabOrder("websiteMenu", 6),
+                 (QStringList{"websiteMenu", "settingsButton", "sectionSwitch", "copySnippetButton", "refreshButton",
+                              "openDashboardButton"}));
         QVERIFY(!harness.takesEscape());
 
         BrowserStandIn browser;
@@ -104,16 +110,22 @@ private slots:
         PageHarness harness;
         harness.open("DashboardView.qml", withWebsites({site}));
         harness.refresh(AnalyticsFailure::invalidCredentials);
-        EXPECT_PAGE(harness, {{"failureMessage", AnalyticsFailures::message(AnalyticsFailure::invalidCredentials)},
-                              {"statusText", ""}});
+        EXPECT_PAGE(
+            harness,
+            {{"failureMessage", AnalyticsFailures::message(AnalyticsFailure::invalidCredentials)}, {"statusText", ""}});
         harness.screenshots("dashboard-failure");
 
         const AnalyticsSnapshot snapshot = testSnapshot();
         harness.refresh(snapshot);
-        EXPECT_PAGE(harness, {{"liveValue", "1,234"}, {"visitorsToday/value", "5,678"}, {"pageViewsToday/value", "12,345"},
-                              {"statusText", "Updated " + updatedTimeText(snapshot.refreshedAt)},
-                              {"failureBanner", hidden}, {"trackingSnippet", hidden}, {"openDashboardButton", hidden},
-                              {"chartReadout", hidden}});
+        EXPECT_PAGE(harness,
+                    {{"liveValue", "1,234"},
+                     {"visitorsToday/value", "5,678"},
+                     {"pageViewsToday/value", "12,345"},
+                     {"statusText", "Updated " + updatedTimeText(snapshot.refreshedAt)},
+                     {"failureBanner", hidden},
+                     {"trackingSnippet", hidden},
+                     {"openDashboardButton", hidden},
+                     {"chartReadout", hidden}});
         harness.screenshots("dashboard-snapshot");
 
         // One bar per hour; the busiest fills the height, an hour without visitors keeps 1 px.
@@ -132,10 +144,12 @@ private slots:
         QVERIFY(!harness.shown("chartReadout"));
 
         harness.refresh(AnalyticsFailure::offline);
-        EXPECT_PAGE(harness, {{"liveValue", "1,234"}, {"failureBanner", visible},
-                              {"failureMessage", AnalyticsFailures::message(AnalyticsFailure::offline)},
-                              {"retryButton", "Retry"},
-                              {"statusText", "Updated " + updatedTimeText(snapshot.refreshedAt) + " · Out of date"}});
+        EXPECT_PAGE(harness,
+                    {{"liveValue", "1,234"},
+                     {"failureBanner", visible},
+                     {"failureMessage", AnalyticsFailures::message(AnalyticsFailure::offline)},
+                     {"retryButton", "Retry"},
+                     {"statusText", "Updated " + updatedTimeText(snapshot.refreshedAt) + " · Out of date"}});
         harness.screenshots("dashboard-stale");
 
         // Retry refreshes; meanwhile the refresh button spins and cannot be pressed, Retry can.
@@ -184,7 +198,8 @@ private slots:
         harness.open("DashboardView.qml", withWebsites({shop}));
         AnalyticsSnapshot snapshot = testSnapshot();
         if (longStatus)
-            snapshot.refreshedAt = Instant::fromUnixSeconds(double(QDateTime(QDate(2026, 12, 5), QTime(9, 32)).toSecsSinceEpoch()));
+            snapshot.refreshedAt =
+                Instant::fromUnixSeconds(double(QDateTime(QDate(2026, 12, 5), QTime(9, 32)).toSecsSinceEpoch()));
         harness.refresh(snapshot);
         if (longStatus)
             harness.refresh(AnalyticsFailure::offline);
@@ -379,8 +394,11 @@ private slots:
         PageHarness harness;
         harness.keepExample = true;
         harness.open("DashboardView.qml");
-        EXPECT_PAGE(harness, {{"websiteMenuLabel", QString::fromUtf16(ExampleWebsite::domain)}, {"demoBadge", visible},
-                              {"demoBadge", "Demo"}, {"trackingSnippet", hidden}});
+        EXPECT_PAGE(harness,
+                    {{"websiteMenuLabel", QString::fromUtf16(ExampleWebsite::domain)},
+                     {"demoBadge", visible},
+                     {"demoBadge", "Demo"},
+                     {"trackingSnippet", hidden}});
         harness.screenshots("dashboard-example");
     }
 
@@ -407,9 +425,12 @@ private slots:
         // The first eight of ten visitors, each summed up on its lines.
         const QList<QQuickItem *> entries = harness.items("visitorEntry");
         QCOMPARE(entries.size(), 8);
-        EXPECT_PAGE(harness, {{"visitorCountry", "Germany"}, {"visitorDuration", "1h 1m"},
-                              {"visitorSummary", "google.com → /pricing +2"},
-                              {"visitorClicks", "Clicked Start trial, Docs, Pricing"}, {"noRecentActivity", hidden}});
+        EXPECT_PAGE(harness,
+                    {{"visitorCountry", "Germany"},
+                     {"visitorDuration", "1h 1m"},
+                     {"visitorSummary", "google.com → /pricing +2"},
+                     {"visitorClicks", "Clicked Start trial, Docs, Pricing"},
+                     {"noRecentActivity", hidden}});
         QVERIFY(!harness.item("visitorClicks", entries[1])->isVisible());
         QCOMPARE(harness.text("visitorSummary", entries[7]), "4");
         harness.screenshots("dashboard-recent");
@@ -424,9 +445,12 @@ private slots:
         harness.screenshots("dashboard-website-menu");
         harness.click(menu[1]);
         QCOMPARE(harness.store->selectedWebsiteID(), std::optional(quiet.id));
-        EXPECT_PAGE(harness, {{"websiteMenuLabel", "quiet.example.org"}, {"noRecentActivity", visible},
-                              {"noRecentActivity", "No recent activity yet."}, {"countriesBlock", hidden},
-                              {"visitorsBlock", hidden}});
+        EXPECT_PAGE(harness,
+                    {{"websiteMenuLabel", "quiet.example.org"},
+                     {"noRecentActivity", visible},
+                     {"noRecentActivity", "No recent activity yet."},
+                     {"countriesBlock", hidden},
+                     {"visitorsBlock", hidden}});
         harness.screenshots("dashboard-recent-empty");
     }
 };

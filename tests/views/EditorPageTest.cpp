@@ -25,10 +25,14 @@ private slots:
     {
         PageHarness harness;
         QSignalSpy close(harness.open(editor), SIGNAL(close()));
-        EXPECT_PAGE(harness, {{"editorTitle", "Add website"}, {"confirmButton", "Connect website"},
-                              {"trackingSnippet", hidden}, {"validationMessage", hidden},
-                              {"snippetReminderText", "A website address alone cannot supply analytics. "
-                                                      "Paste the tracking snippet into the page head."}});
+        EXPECT_PAGE(harness,
+                    {{"editorTitle", "Add website"},
+                     {"confirmButton", "Connect website"},
+                     {"trackingSnippet", hidden},
+                     {"validationMessage", hidden},
+                     {"snippetReminderText",
+                      "A website address alone cannot supply analytics. "
+                      "Paste the tracking snippet into the page head."}});
         harness.screenshots("editor-add");
         QCOMPARE(harness.item("nameField")->property("placeholderText"), "Optional");
         QCOMPARE(harness.item("domainField")->property("placeholderText"), "example.com");
@@ -75,7 +79,8 @@ private slots:
     {
         QTest::addColumn<QString>("focused");
         QTest::newRow("as opened") << QString();
-        for (const char *name : {"backButton", "nameField", "domainField", "dashboardField", "snippetText", "confirmButton"})
+        for (const char *name :
+             {"backButton", "nameField", "domainField", "dashboardField", "snippetText", "confirmButton"})
             QTest::newRow(name) << QString::fromLatin1(name);
     }
     void returnConfirmsFromAnywhere()
@@ -151,8 +156,11 @@ private slots:
         harness.typeInto("credentialField:apiKey", "secret-key");
         harness.click("confirmButton");
         QTRY_COMPARE(harness.text("validationMessage"), "Credentials could not be saved securely.");
-        EXPECT_PAGE(harness, {{"confirmButton", "Connect website"}, {"nameField", "My Shop"},
-                              {"domainField", "shop.example.org"}, {"credentialField:apiKey", "secret-key"}});
+        EXPECT_PAGE(harness,
+                    {{"confirmButton", "Connect website"},
+                     {"nameField", "My Shop"},
+                     {"domainField", "shop.example.org"},
+                     {"credentialField:apiKey", "secret-key"}});
         harness.screenshots("editor-save-failed");
         QCOMPARE(close.size(), 0);
 
@@ -177,9 +185,14 @@ private slots:
         harness.keychain->credentials.insert(site.id, ProviderCredentials{{{"apiKey", "stored"}}});
         QSignalSpy close(harness.open(editor, withWebsites({site}), {{"websiteID", idText(site.id)}}), SIGNAL(close()));
         // Its tracking has not been seen: the reminder and the site's own snippet.
-        EXPECT_PAGE(harness, {{"editorTitle", "Edit website"}, {"confirmButton", "Save"}, {"nameField", "My Shop"},
-                              {"domainField", "shop.example.org"}, {"dashboardField", "https://stats.example.org/shop"},
-                              {"credentialField:apiKey", "stored"}, {"snippetReminder", visible}});
+        EXPECT_PAGE(harness,
+                    {{"editorTitle", "Edit website"},
+                     {"confirmButton", "Save"},
+                     {"nameField", "My Shop"},
+                     {"domainField", "shop.example.org"},
+                     {"dashboardField", "https://stats.example.org/shop"},
+                     {"credentialField:apiKey", "stored"},
+                     {"snippetReminder", visible}});
         QCOMPARE(harness.shownSnippet(), trackingSnippet(site.id, defaultBaseURL()));
         harness.screenshots("editor-edit");
 
@@ -201,9 +214,11 @@ private slots:
         harness.keychain->failing = true;
         harness.open(editor, withWebsites({site}, {{site.id, testSnapshot()}}), {{"websiteID", idText(site.id)}});
         // Tracking is installed: no reminder.
-        EXPECT_PAGE(harness, {{"validationMessage", "Saved credentials could not be read."},
-                              {"domainField", "shop.example.org"}, {"credentialField:apiKey", ""},
-                              {"snippetReminder", hidden}});
+        EXPECT_PAGE(harness,
+                    {{"validationMessage", "Saved credentials could not be read."},
+                     {"domainField", "shop.example.org"},
+                     {"credentialField:apiKey", ""},
+                     {"snippetReminder", hidden}});
         harness.screenshots("editor-credentials-unreadable");
         QCOMPARE(harness.tabOrder("backButton", 6),
                  (QStringList{"backButton", "nameField", "domainField", "dashboardField", "credentialField:apiKey",

@@ -57,8 +57,8 @@ public:
         m_server.Get(".*", [this, pages](const httplib::Request &request, httplib::Response &response) {
             const QString path = QString::fromStdString(request.path);
             Page page = pages.value(path, {404, "<html><body>Not found</body></html>", "text/html"});
-            if (request.get_header_value("Host") != domain().toStdString()
-                || (path == u"/" && request.get_header_value("Accept") != "text/html"))
+            if (request.get_header_value("Host") != domain().toStdString() ||
+                (path == u"/" && request.get_header_value("Accept") != "text/html"))
                 page = {400, "Bad request", "text/plain"};
             {
                 std::lock_guard lock(m_mutex);
@@ -155,7 +155,8 @@ private slots:
     {
         const QByteArray onePixel = png(1);
         QVERIFY(onePixel.size() > 32);
-        QByteArray page = "<title>Caf\xe9</title>" R"(<link rel="mask-icon" href="/mask.svg">
+        QByteArray page = "<title>Caf\xe9</title>"
+                          R"(<link rel="mask-icon" href="/mask.svg">
             <link rel="apple-touch-icon" href="/touch.png"><link rel="icon" href="/one.png">
             <link rel="icon" href="/empty.ico"><link rel="icon" href="/error.png"><link rel="icon" href="/broken.png">
             <link rel="icon" href="/huge.png"><link rel="icon" href="/tiny.png"><link rel="icon" href="/broken.png">)";
@@ -175,8 +176,9 @@ private slots:
                        {"/late.png", {200, png(64)}},
                        {"/favicon.ico", {200, png(16)}}});
         QCOMPARE(loadIcon(site.domain()), QSize(180, 180));
-        QCOMPARE(site.paths(), (QStringList{"/", "/one.png", "/empty.ico", "/error.png", "/broken.png", "/huge.png",
-                                            "/tiny.png", "/touch.png"}));
+        QCOMPARE(site.paths(),
+                 (QStringList{"/", "/one.png", "/empty.ico", "/error.png", "/broken.png", "/huge.png", "/tiny.png",
+                              "/touch.png"}));
     }
 
     // A failed home page leaves only the usual paths; with nothing there either, no image.

@@ -65,10 +65,12 @@ private slots:
         QTest::newRow("added between") << QList<Website>{sites[0], sites[2]} << sites.first(3) << QStringList{"+1-1"};
         QTest::newRow("removed") << sites << QList<Website>{sites[0], sites[2], sites[3]} << QStringList{"-1-1"};
         QTest::newRow("the last removed") << QList<Website>{sites[0]} << QList<Website>{} << QStringList{"-0-0"};
-        QTest::newRow("renamed") << sites.first(3) << QList<Website>{sites[0], renamed, sites[2]} << QStringList{"~1-1"};
+        QTest::newRow("renamed") << sites.first(3) << QList<Website>{sites[0], renamed, sites[2]}
+                                 << QStringList{"~1-1"};
         QTest::newRow("one removed, one added")
             << sites.first(3) << QList<Website>{sites[0], sites[2], sites[3]} << QStringList{"-1-1", "+2-2"};
-        QTest::newRow("reordered") << sites.first(3) << QList<Website>{sites[2], sites[0], sites[1]} << QStringList{"reset"};
+        QTest::newRow("reordered") << sites.first(3) << QList<Website>{sites[2], sites[0], sites[1]}
+                                   << QStringList{"reset"};
         QTest::newRow("unchanged") << sites << sites << QStringList{};
     }
     void websitesChangeInPlace()
@@ -145,7 +147,8 @@ private slots:
     void theBridgeFollowsTheStore()
     {
         StoreFixture fixture;
-        fixture.storeState({.websites = sites.first(3), .selectedWebsiteID = sites[0].id,
+        fixture.storeState({.websites = sites.first(3),
+                            .selectedWebsiteID = sites[0].id,
                             .snapshots = {{sites[0].id, {.countries = {{"DE", 3}}}}}});
         const std::unique_ptr<AppStore> store = fixture.makeStore();
         StoreBridge bridge(*store);

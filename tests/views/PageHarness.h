@@ -68,19 +68,29 @@ inline PersistedState withWebsites(const QList<Website> &websites, const QList<S
 // refreshed two minutes ago.
 inline AnalyticsSnapshot testSnapshot()
 {
-    static const int visitorsPerHour[24] = {3, 1, 0, 0, 2, 5, 9, 14, 22, 31, 28, 35,
-                                            41, 38, 30, 27, 33, 45, 52, 40, 26, 18, 9, 6};
+    static const int visitorsPerHour[24] = {3,  1,  0,  0,  2,  5,  9,  14, 22, 31, 28, 35,
+                                            41, 38, 30, 27, 33, 45, 52, 40, 26, 18, 9,  6};
     const Instant now = Instant::now();
     const double hourStart = std::floor(now.unixSeconds() / 3600) * 3600;
-    AnalyticsSnapshot snapshot{.liveVisitors = 1234, .visitorsToday = 5678, .pageViewsToday = 12345,
+    AnalyticsSnapshot snapshot{.liveVisitors = 1234,
+                               .visitorsToday = 5678,
+                               .pageViewsToday = 12345,
                                .hourlyVisitors = QList<HourlyVisitorCount>(),
-                               .refreshedAt = now.addingSeconds(-120), .trackingInstalled = true};
+                               .refreshedAt = now.addingSeconds(-120),
+                               .trackingInstalled = true};
     for (int hour = 0; hour < 24; ++hour)
         snapshot.hourlyVisitors->append(
             {Instant::fromUnixSeconds(hourStart - (23 - hour) * 3600.0), visitorsPerHour[hour]});
-    snapshot.countries = {{"de", 120}, {" us ", 96}, {"GB", 0}, {"FR", 41}, {"IT", -1}, {"nl", 12}, {"XK", 9}, {"se", 4}, {"ch", 2}};
+    snapshot.countries = {{"de", 120}, {" us ", 96}, {"GB", 0}, {"FR", 41}, {"IT", -1},
+                          {"nl", 12},  {"XK", 9},    {"se", 4}, {"ch", 2}};
     snapshot.recentVisitors = {
-        {"v1", "DE", "https://www.Google.com/search?q=x", {"/pricing", "/docs", "/signup"}, {"Start trial", "Docs", "Pricing", "Blog"}, 3660, now},
+        {"v1",
+         "DE",
+         "https://www.Google.com/search?q=x",
+         {"/pricing", "/docs", "/signup"},
+         {"Start trial", "Docs", "Pricing", "Blog"},
+         3660,
+         now},
         {"v2", "us", "", {"/"}, {}, 45, now},
         {"v3", "ABC", "newsletter", {}, {}, 7259, now},
     };
@@ -91,8 +101,11 @@ inline AnalyticsSnapshot testSnapshot()
 inline const QVariant visible = true, hidden = false;
 
 // Compares what the page shows with a table; returns from the test at the first mismatch.
-#define EXPECT_PAGE(harness, ...) \
-    do { if (!(harness).expect(__VA_ARGS__, __FILE__, __LINE__)) return; } while (false)
+#define EXPECT_PAGE(harness, ...)                                                                                      \
+    do {                                                                                                               \
+        if (!(harness).expect(__VA_ARGS__, __FILE__, __LINE__))                                                        \
+            return;                                                                                                    \
+    } while (false)
 
 class PageHarness
 {
@@ -100,7 +113,7 @@ public:
     std::shared_ptr<FakeProvider> provider = std::make_shared<FakeProvider>();
     std::shared_ptr<FakeCredentialStore> keychain = std::make_shared<FakeCredentialStore>();
     TestDefaults defaults;
-    bool keepExample = false;  // the store starts without the example website unless set
+    bool keepExample = false;     // the store starts without the example website unless set
     bool realSyncClient = false;  // the service's own sync client instead of a fake one
     std::unique_ptr<AppStore> store;
     std::unique_ptr<QQmlEngine> engine;
@@ -273,7 +286,8 @@ public:
         for (const PanelAppearance appearance : {PanelAppearance::light, PanelAppearance::dark}) {
             store->setPanelAppearance(appearance);
             settleFrame();
-            const QString file = directory.filePath(name + u'-' + PanelAppearances::rawValue(appearance) + QStringLiteral(".png"));
+            const QString file =
+                directory.filePath(name + u'-' + PanelAppearances::rawValue(appearance) + QStringLiteral(".png"));
             if (!window->grabWindow().save(file))
                 qFatal("could not save %s", qPrintable(file));
         }

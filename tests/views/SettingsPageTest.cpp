@@ -32,8 +32,9 @@ private slots:
         };
         // The trimmed name, or the domain when the name is blank; the domain below only when
         // the name says something else. Both are shown whole beside the buttons.
-        const QList<std::tuple<Website, QString, QString>> rows{
-            {blank, "blank.example.org", ""}, {sameAsDomain, "Same.Example.ORG", ""}, {named, "My Shop", "shop.example.org"}};
+        const QList<std::tuple<Website, QString, QString>> rows{{blank, "blank.example.org", ""},
+                                                                {sameAsDomain, "Same.Example.ORG", ""},
+                                                                {named, "My Shop", "shop.example.org"}};
         for (const auto &[site, title, subtitle] : rows) {
             QCOMPARE(part(site, "rowTitle")->property("text"), title);
             QVERIFY(part(site, "rowTitle")->width() >= part(site, "rowTitle")->implicitWidth());
@@ -88,10 +89,13 @@ private slots:
         harness.provider->minimum = 90;
         harness.open(settings, withWebsites({named}));
         // The provider refreshes less often than the chosen 60 seconds: the page says so.
-        EXPECT_PAGE(harness, {{"refreshCaption", "This provider allows a refresh every 90 seconds."},
-                              {"menuBarSwitch/segment:live", "Live"}, {"menuBarSwitch/segment:today", "Today"},
-                              {"menuBarSwitch/segment:week", "Week"}, {"menuBarSwitch/segment:month", "Month"},
-                              {"menuBarSwitch/segment:allTime", "All time"}});
+        EXPECT_PAGE(harness,
+                    {{"refreshCaption", "This provider allows a refresh every 90 seconds."},
+                     {"menuBarSwitch/segment:live", "Live"},
+                     {"menuBarSwitch/segment:today", "Today"},
+                     {"menuBarSwitch/segment:week", "Week"},
+                     {"menuBarSwitch/segment:month", "Month"},
+                     {"menuBarSwitch/segment:allTime", "All time"}});
         harness.screenshots("settings-refresh-caption");
 
         harness.click("segment:120");
@@ -134,12 +138,18 @@ private slots:
         const QUrl before = defaultBaseURL();
         const auto restore = qScopeGuard([&] { setDefaultBaseURL(before); });
         ScriptedServer service;
-        service.enqueue({200, R"({"websites":[],"refreshInterval":60,"updatedAt":"2026-01-02T03:04:05Z"})", std::chrono::milliseconds(400)});
+        service.enqueue({200, R"({"websites":[],"refreshInterval":60,"updatedAt":"2026-01-02T03:04:05Z"})",
+                         std::chrono::milliseconds(400)});
         PageHarness harness;
         harness.realSyncClient = true;
         harness.open(settings);
-        EXPECT_PAGE(harness, {{"serviceField", before.toString()}, {"tokenField", ""}, {"disconnectButton", hidden},
-                              {"syncRow", hidden}, {"serviceMessage", hidden}, {"tokenMessage", hidden}});
+        EXPECT_PAGE(harness,
+                    {{"serviceField", before.toString()},
+                     {"tokenField", ""},
+                     {"disconnectButton", hidden},
+                     {"syncRow", hidden},
+                     {"serviceMessage", hidden},
+                     {"tokenMessage", hidden}});
 
         const auto replaceText = [&](const QString &field, const QString &text) {
             harness.item(field)->forceActiveFocus(Qt::TabFocusReason);
@@ -149,23 +159,30 @@ private slots:
         // Refused under their fields, and nothing kept: no token may go to an address it was not given for.
         replaceText("serviceField", "http://stats.example.net");
         harness.click("connectButton");
-        EXPECT_PAGE(harness, {{"serviceMessage", "Use https: plain http is only for a service on this computer."},
-                              {"tokenMessage", "Enter the sync token to connect."}});
+        EXPECT_PAGE(harness,
+                    {{"serviceMessage", "Use https: plain http is only for a service on this computer."},
+                     {"tokenMessage", "Enter the sync token to connect."}});
         replaceText("serviceField", service.url().toString() + "/api");
         harness.typeInto("tokenField", "tok-1");
         harness.click("connectButton");
-        EXPECT_PAGE(harness, {{"serviceMessage", "Enter the address alone, without a path."}, {"tokenMessage", hidden}});
+        EXPECT_PAGE(harness,
+                    {{"serviceMessage", "Enter the address alone, without a path."}, {"tokenMessage", hidden}});
         QCOMPARE(harness.keychain->token, std::nullopt);
         QCOMPARE(harness.store->baseURL(), before);
 
         // Return connects; the token is kept, never shown back, and the status follows the sync.
         replaceText("serviceField", service.url().toString());
         harness.key(Qt::Key_Return);
-        EXPECT_PAGE(harness, {{"serviceMessage", hidden}, {"tokenField", ""}, {"accountStatus", "Sync token saved."},
-                              {"syncSpinner", visible}, {"disconnectButton", visible}});
+        EXPECT_PAGE(harness,
+                    {{"serviceMessage", hidden},
+                     {"tokenField", ""},
+                     {"accountStatus", "Sync token saved."},
+                     {"syncSpinner", visible},
+                     {"disconnectButton", visible}});
         QCOMPARE(harness.keychain->token, QStringLiteral("tok-1"));
         QTRY_COMPARE(harness.text("accountStatus"), QStringLiteral("Loaded from your account."));
-        EXPECT_PAGE(harness, {{"syncSpinner", hidden}, {"lastSync", visible}, {"serviceField", service.url().toString()}});
+        EXPECT_PAGE(harness,
+                    {{"syncSpinner", hidden}, {"lastSync", visible}, {"serviceField", service.url().toString()}});
         QVERIFY(harness.text("lastSync").startsWith(QStringLiteral("Last synced ")));
         QCOMPARE(harness.defaults.settings->value("orvela.baseURL").toString(), service.url().toString());
         const auto requests = service.requests();

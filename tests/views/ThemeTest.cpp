@@ -1,7 +1,7 @@
 // The panel's colours, light and dark, measured as WCAG contrast ratios.
+#include "Theme.h"
 #include "Contrast.h"
 #include "StoreFakes.h"
-#include "Theme.h"
 
 #include <QGuiApplication>
 #include <QTest>
@@ -100,11 +100,11 @@ private slots:
         QVERIFY(colour("disabledFill").isValid() && colour("disabledText").isValid());
         const QColor window = colour("window");
         QVERIFY(contrastRatio(colour("disabledFill"), window) < contrastRatio(colour("accent"), window));
-        QVERIFY(contrastRatio(colour("disabledText"), colour("disabledFill"))
-                < contrastRatio(colour("onAccent"), colour("accent")));
+        QVERIFY(contrastRatio(colour("disabledText"), colour("disabledFill")) <
+                contrastRatio(colour("onAccent"), colour("accent")));
         QVERIFY(colour("disabledFill").hsvSaturationF() < 0.1);
-        QVERIFY(contrastRatio(colour("disabledText"), window)
-                < contrastRatio(over(colour("secondaryText"), window), window));
+        QVERIFY(contrastRatio(colour("disabledText"), window) <
+                contrastRatio(over(colour("secondaryText"), window), window));
     }
 };
 

@@ -1,7 +1,7 @@
 // The QML module as an engine sees it: the pages load from their qrc: address, and the Store
 // and Theme singletons of each engine are made over the store that engine was prepared with.
-#include "StoreFakes.h"
 #include "ViewEngine.h"
+#include "StoreFakes.h"
 
 #include <QQmlComponent>
 #include <QQmlEngine>

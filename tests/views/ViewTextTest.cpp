@@ -42,9 +42,13 @@ private slots:
     {
         const QString de = QString::fromUcs4(U"\U0001F1E9\U0001F1EA");
         const QList<std::tuple<QString, QString, QString>> codes{
-            {"DE", "Germany", de},           {" de\n", "Germany", de},     {"DEU", "Unknown", ""},
-            {"   ", "Unknown", ""},          {"1a", "1A", ""},             {"\u00e9\u00e9", "\u00c9\u00c9", ""},
-            {QString::fromUcs4(U"\U0001D400"), "Unknown", ""},  // one letter outside the BMP
+            {"DE", "Germany", de},
+            {" de\n", "Germany", de},
+            {"DEU", "Unknown", ""},
+            {"   ", "Unknown", ""},
+            {"1a", "1A", ""},
+            {"\u00e9\u00e9", "\u00c9\u00c9", ""},
+            {QString::fromUcs4(U"\U0001D400"), "Unknown", ""},          // one letter outside the BMP
             {"qq", "QQ", QString::fromUcs4(U"\U0001F1F6\U0001F1F6")}};  // no name known
         for (const auto &[code, name, flag] : codes) {
             QCOMPARE(countryName(code, english), name);
@@ -56,17 +60,21 @@ private slots:
     void visits()
     {
         const QList<std::pair<qint64, QString>> durations{
-            {-5, "0s"},   {0, "0s"},       {59, "59s"},     {60, "1m"},  {125, "2m"},  {3599, "59m"},
+            {-5, "0s"},   {0, "0s"},       {59, "59s"},     {60, "1m"},   {125, "2m"},  {3599, "59m"},
             {3600, "1h"}, {3660, "1h 1m"}, {3960, "1h 6m"}, {7200, "2h"}, {7259, "2h"}, {90061, "25h 1m"}};
         for (const auto &[seconds, text] : durations)
             QCOMPARE(visitDuration(seconds), text);
 
-        const QList<std::pair<QString, QString>> sources{
-            {"  http://WWW.Example.org\n", "example.org"},  {"https://news.example.com/item", "news.example.com"},
-            {"https://wwwexample.com/", "wwwexample.com"},  {"https://www.www.example.com", "www.example.com"},
-            {"https://www.", "www."},                       {"android-app://com.example.mail/", "com.example.mail"},
-            {"  weekly digest  ", "weekly digest"},         {"mailto:a@example.com", "mailto:a@example.com"},
-            {" \t ", "Direct"},                             {"", "Direct"}};
+        const QList<std::pair<QString, QString>> sources{{"  http://WWW.Example.org\n", "example.org"},
+                                                         {"https://news.example.com/item", "news.example.com"},
+                                                         {"https://wwwexample.com/", "wwwexample.com"},
+                                                         {"https://www.www.example.com", "www.example.com"},
+                                                         {"https://www.", "www."},
+                                                         {"android-app://com.example.mail/", "com.example.mail"},
+                                                         {"  weekly digest  ", "weekly digest"},
+                                                         {"mailto:a@example.com", "mailto:a@example.com"},
+                                                         {" \t ", "Direct"},
+                                                         {"", "Direct"}};
         for (const auto &[referrer, source] : sources)
             QCOMPARE(referrerSource(referrer), source);
 
@@ -98,7 +106,8 @@ private slots:
         const HourlyVisitorCount hour{at("2025-01-05T14:00:00Z"), 1204};
         QCOMPARE(hourReadout(hour, english, berlin), nb("3_PM \u00B7 1,204"));
         QCOMPARE(hourReadout(hour, german, berlin), "15 Uhr \u00B7 1.204");
-        QCOMPARE(hourReadout(hour, QLocale(QLocale::English, QLocale::UnitedKingdom), QTimeZone::utc()), "14 \u00B7 1,204");
+        QCOMPARE(hourReadout(hour, QLocale(QLocale::English, QLocale::UnitedKingdom), QTimeZone::utc()),
+                 "14 \u00B7 1,204");
 
         // Never a scale of 0; a bar is at least 1 high and at most the full height.
         QCOMPARE(chartScaleMaximum({{hour.start, 0}, {hour.start, 0}}), 1);

@@ -128,7 +128,8 @@ PgConnection::PgConnection(const QString &connection)
         throw StorageError(reason);
     }
     // Notices ("there is no transaction in progress" and the like) are not for stderr.
-    PQsetNoticeProcessor(m_conn, [](void *, const char *) {}, nullptr);
+    PQsetNoticeProcessor(
+        m_conn, [](void *, const char *) {}, nullptr);
 }
 
 PgConnection::~PgConnection()
@@ -209,7 +210,8 @@ std::vector<PgResult> PgConnection::pipeline(const std::vector<PgStatement> &sta
         std::vector<const char *> values;
         for (const QByteArray &value : statement.params.values())
             values.push_back(value.constData());
-        if (!PQsendQueryParams(m_conn, statement.sql, int(values.size()), nullptr, values.data(), nullptr, nullptr, 0)) {
+        if (!PQsendQueryParams(m_conn, statement.sql, int(values.size()), nullptr, values.data(), nullptr, nullptr,
+                               0)) {
             sent = false;
             break;
         }

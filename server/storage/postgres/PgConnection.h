@@ -44,9 +44,9 @@ class PgParams
 public:
     PgParams &add(qint64 value);
     PgParams &add(const QString &text);
-    PgParams &addBytes(const QByteArray &bytes);  // for a bytea parameter
-    PgParams &add(const std::vector<qint64> &values);       // bigint[]
-    PgParams &add(const std::vector<QString> &texts);       // text[]
+    PgParams &addBytes(const QByteArray &bytes);       // for a bytea parameter
+    PgParams &add(const std::vector<qint64> &values);  // bigint[]
+    PgParams &add(const std::vector<QString> &texts);  // text[]
     // A text[] of the values in hex, for decode(x, 'hex') on the server.
     PgParams &addHex(const std::vector<QByteArray> &values);
 

@@ -119,24 +119,26 @@ bool deleteVisitsWithin(PgConnection &db, const char *eventsSql, const char *vis
 // Everything an ended site left behind.
 bool deleteSiteWithin(PgConnection &db, qint64 site, qint64 &remaining)
 {
-    return deleteVisitsWithin(db,
-                              "DELETE FROM events WHERE ctid = ANY(ARRAY(SELECT ctid FROM events WHERE visit IN "
-                              "(SELECT id FROM visits WHERE site = $1 LIMIT $2) LIMIT $2))",
-                              "DELETE FROM visits WHERE id IN (SELECT id FROM visits AS v WHERE site = $1 AND NOT EXISTS "
-                              "(SELECT 1 FROM events WHERE visit = v.id) LIMIT $2)",
-                              site, remaining) &&
-           deleteWithin(db, "DELETE FROM visitors WHERE ctid = ANY(ARRAY(SELECT ctid FROM visitors WHERE site = $1 LIMIT $2))",
-                        site, remaining) &&
-           deleteWithin(db, "DELETE FROM slots WHERE ctid = ANY(ARRAY(SELECT ctid FROM slots WHERE site = $1 LIMIT $2))",
-                        site, remaining) &&
-           deleteWithin(db,
-                        "DELETE FROM slot_countries WHERE ctid = ANY(ARRAY(SELECT ctid FROM slot_countries "
-                        "WHERE site = $1 LIMIT $2))",
-                        site, remaining) &&
-           deleteWithin(db, "DELETE FROM hours WHERE ctid = ANY(ARRAY(SELECT ctid FROM hours WHERE site = $1 LIMIT $2))",
-                        site, remaining) &&
-           deleteWithin(db, "DELETE FROM days WHERE ctid = ANY(ARRAY(SELECT ctid FROM days WHERE site = $1 LIMIT $2))",
-                        site, remaining);
+    return deleteVisitsWithin(
+               db,
+               "DELETE FROM events WHERE ctid = ANY(ARRAY(SELECT ctid FROM events WHERE visit IN "
+               "(SELECT id FROM visits WHERE site = $1 LIMIT $2) LIMIT $2))",
+               "DELETE FROM visits WHERE id IN (SELECT id FROM visits AS v WHERE site = $1 AND NOT EXISTS "
+               "(SELECT 1 FROM events WHERE visit = v.id) LIMIT $2)",
+               site, remaining) &&
+        deleteWithin(db,
+                     "DELETE FROM visitors WHERE ctid = ANY(ARRAY(SELECT ctid FROM visitors WHERE site = $1 LIMIT $2))",
+                     site, remaining) &&
+        deleteWithin(db, "DELETE FROM slots WHERE ctid = ANY(ARRAY(SELECT ctid FROM slots WHERE site = $1 LIMIT $2))",
+                     site, remaining) &&
+        deleteWithin(db,
+                     "DELETE FROM slot_countries WHERE ctid = ANY(ARRAY(SELECT ctid FROM slot_countries "
+                     "WHERE site = $1 LIMIT $2))",
+                     site, remaining) &&
+        deleteWithin(db, "DELETE FROM hours WHERE ctid = ANY(ARRAY(SELECT ctid FROM hours WHERE site = $1 LIMIT $2))",
+                     site, remaining) &&
+        deleteWithin(db, "DELETE FROM days WHERE ctid = ANY(ARRAY(SELECT ctid FROM days WHERE site = $1 LIMIT $2))",
+                     site, remaining);
 }
 
 // The statements that write `batch`, for the sites in `living`; the transaction is open and
@@ -166,7 +168,15 @@ std::vector<PgStatement> batchStatements(const EventBatch &batch, const std::set
                  "SELECT * FROM unnest($1::bigint[], $2::bigint[], $3::text[], $4::bigint[], $5::bigint[], $6::text[], "
                  "$7::text[], $8::bigint[]) "
                  "ON CONFLICT (id) DO UPDATE SET last_seen = excluded.last_seen, next_seq = excluded.next_seq",
-                 PgParams().add(ids).add(sites).add(publicIds).add(firstSeen).add(lastSeen).add(referrers).add(countries).add(nextSeq)});
+                 PgParams()
+                     .add(ids)
+                     .add(sites)
+                     .add(publicIds)
+                     .add(firstSeen)
+                     .add(lastSeen)
+                     .add(referrers)
+                     .add(countries)
+                     .add(nextSeq)});
         }
     }
     {
@@ -303,9 +313,9 @@ class PgStorage::Lease
 {
 public:
     Lease(PgStorage &owner, std::unique_ptr<PgConnection> connection)
-        : m_owner(owner), m_connection(std::move(connection))
-    {
-    }
+        : m_owner(owner),
+          m_connection(std::move(connection))
+    {}
     Lease(Lease &&) = default;
     ~Lease()
     {
@@ -329,7 +339,8 @@ private:
 };
 
 PgStorage::PgStorage(const QString &connection, int maximumConnections)
-    : m_connection(connection), m_maximum(std::max(1, maximumConnections))
+    : m_connection(connection),
+      m_maximum(std::max(1, maximumConnections))
 {
     PgConnection &db = writer();
     m_description = db.description();
@@ -425,9 +436,9 @@ void PgStorage::removeAccount(const QByteArray &tokenHash)
 {
     auto db = connection();
     inTransaction(*db, [&] {
-        const auto found = db->pipeline({{"BEGIN", {}},
-                                         {"SELECT id FROM accounts WHERE token_hash = $1::bytea FOR UPDATE",
-                                          PgParams().addBytes(tokenHash)}})[1];
+        const auto found = db->pipeline(
+            {{"BEGIN", {}},
+             {"SELECT id FROM accounts WHERE token_hash = $1::bytea FOR UPDATE", PgParams().addBytes(tokenHash)}})[1];
         if (found.rows() == 0) {
             db->exec("COMMIT");
             return;
@@ -445,7 +456,9 @@ void PgStorage::removeAccount(const QByteArray &tokenHash)
 
 bool PgStorage::hasAccount(const QByteArray &tokenHash)
 {
-    return connection()->exec("SELECT 1 FROM accounts WHERE token_hash = $1::bytea", PgParams().addBytes(tokenHash)).rows() > 0;
+    return connection()
+               ->exec("SELECT 1 FROM accounts WHERE token_hash = $1::bytea", PgParams().addBytes(tokenHash))
+               .rows() > 0;
 }
 
 std::optional<StoredState> PgStorage::state(const QByteArray &tokenHash)
@@ -477,9 +490,10 @@ std::optional<qint64> PgStorage::replaceState(const QByteArray &tokenHash, const
     auto db = connection();
     return inTransaction(*db, [&]() -> std::optional<qint64> {
         // Saves of one account take their turns on its row.
-        const auto previous = db->pipeline({{"BEGIN", {}},
-                                            {"SELECT id, updated_at FROM accounts WHERE token_hash = $1::bytea FOR UPDATE",
-                                             PgParams().addBytes(tokenHash)}})[1];
+        const auto previous =
+            db->pipeline({{"BEGIN", {}},
+                          {"SELECT id, updated_at FROM accounts WHERE token_hash = $1::bytea FOR UPDATE",
+                           PgParams().addBytes(tokenHash)}})[1];
         if (previous.rows() == 0) {
             db->exec("COMMIT");
             return std::nullopt;
@@ -517,9 +531,10 @@ QList<SiteRecord> PgStorage::listedSites()
 
 std::optional<qint64> PgStorage::ownedSite(const QByteArray &tokenHash, const QString &uuid)
 {
-    const PgResult row = connection()->exec("SELECT sites.id FROM sites JOIN accounts ON accounts.id = sites.owner "
-                                            "WHERE sites.uuid = $1 AND sites.listed AND accounts.token_hash = $2::bytea",
-                                            PgParams().add(uuid).addBytes(tokenHash));
+    const PgResult row =
+        connection()->exec("SELECT sites.id FROM sites JOIN accounts ON accounts.id = sites.owner "
+                           "WHERE sites.uuid = $1 AND sites.listed AND accounts.token_hash = $2::bytea",
+                           PgParams().add(uuid).addBytes(tokenHash));
     if (row.rows() == 0)
         return std::nullopt;
     return row.integer(0, 0);
@@ -645,9 +660,9 @@ void PgStorage::commit(const EventBatch &batch)
     std::lock_guard lock(m_writeLock);
     PgConnection &db = writer();
     inTransaction(db, [&] {
-        const auto found = db.pipeline(
-            {{"BEGIN", {}},
-             {"SELECT id FROM sites WHERE id = ANY($1::bigint[]) ORDER BY id FOR KEY SHARE", PgParams().add(sites)}})[1];
+        const auto found = db.pipeline({{"BEGIN", {}},
+                                        {"SELECT id FROM sites WHERE id = ANY($1::bigint[]) ORDER BY id FOR KEY SHARE",
+                                         PgParams().add(sites)}})[1];
         std::set<qint64> living;
         for (int row = 0; row < found.rows(); ++row)
             living.insert(found.integer(row, 0));
@@ -663,7 +678,8 @@ TidyRound PgStorage::tidy(const Retention &retention, qint64 budget)
     PgConnection &db = writer();
     return inTransaction(db, [&]() -> TidyRound {
         // One server tidies at a time; the others find nothing to do meanwhile.
-        const auto locked = db.pipeline({{"BEGIN", {}}, {"SELECT pg_try_advisory_xact_lock($1)::int", PgParams().add(housekeepingLock)}})[1];
+        const auto locked = db.pipeline(
+            {{"BEGIN", {}}, {"SELECT pg_try_advisory_xact_lock($1)::int", PgParams().add(housekeepingLock)}})[1];
         if (locked.integer(0, 0) == 0) {
             db.exec("COMMIT");
             return {0, true};
@@ -682,24 +698,27 @@ TidyRound PgStorage::tidy(const Retention &retention, qint64 budget)
                 --remaining;
             }
         }
-        done = done && remaining > 0 &&
-               deleteVisitsWithin(db,
-                                  "DELETE FROM events WHERE ctid = ANY(ARRAY(SELECT ctid FROM events WHERE visit IN "
-                                  "(SELECT id FROM visits WHERE last_seen < $1 ORDER BY last_seen LIMIT $2) LIMIT $2))",
-                                  "DELETE FROM visits WHERE id IN (SELECT id FROM visits AS v WHERE last_seen < $1 "
-                                  "AND NOT EXISTS (SELECT 1 FROM events WHERE visit = v.id) ORDER BY last_seen LIMIT $2)",
-                                  retention.rawBefore, remaining) &&
-               deleteWithin(db, "DELETE FROM slots WHERE ctid = ANY(ARRAY(SELECT ctid FROM slots WHERE slot < $1 LIMIT $2))",
-                            slotOf(retention.countersBefore), remaining) &&
-               deleteWithin(db,
-                            "DELETE FROM slot_countries WHERE ctid = ANY(ARRAY(SELECT ctid FROM slot_countries "
-                            "WHERE slot < $1 LIMIT $2))",
-                            slotOf(retention.countersBefore), remaining) &&
-               deleteWithin(db, "DELETE FROM hours WHERE ctid = ANY(ARRAY(SELECT ctid FROM hours WHERE start < $1 LIMIT $2))",
-                            retention.countersBefore, remaining) &&
-               deleteWithin(db,
-                            "DELETE FROM visitors WHERE ctid = ANY(ARRAY(SELECT ctid FROM visitors WHERE day < $1 LIMIT $2))",
-                            retention.visitorsBeforeDay, remaining);
+        done =
+            done && remaining > 0 &&
+            deleteVisitsWithin(db,
+                               "DELETE FROM events WHERE ctid = ANY(ARRAY(SELECT ctid FROM events WHERE visit IN "
+                               "(SELECT id FROM visits WHERE last_seen < $1 ORDER BY last_seen LIMIT $2) LIMIT $2))",
+                               "DELETE FROM visits WHERE id IN (SELECT id FROM visits AS v WHERE last_seen < $1 "
+                               "AND NOT EXISTS (SELECT 1 FROM events WHERE visit = v.id) ORDER BY last_seen LIMIT $2)",
+                               retention.rawBefore, remaining) &&
+            deleteWithin(db,
+                         "DELETE FROM slots WHERE ctid = ANY(ARRAY(SELECT ctid FROM slots WHERE slot < $1 LIMIT $2))",
+                         slotOf(retention.countersBefore), remaining) &&
+            deleteWithin(db,
+                         "DELETE FROM slot_countries WHERE ctid = ANY(ARRAY(SELECT ctid FROM slot_countries "
+                         "WHERE slot < $1 LIMIT $2))",
+                         slotOf(retention.countersBefore), remaining) &&
+            deleteWithin(db,
+                         "DELETE FROM hours WHERE ctid = ANY(ARRAY(SELECT ctid FROM hours WHERE start < $1 LIMIT $2))",
+                         retention.countersBefore, remaining) &&
+            deleteWithin(
+                db, "DELETE FROM visitors WHERE ctid = ANY(ARRAY(SELECT ctid FROM visitors WHERE day < $1 LIMIT $2))",
+                retention.visitorsBeforeDay, remaining);
         db.exec("COMMIT");
         return {budget - remaining, done};
     });

@@ -12,7 +12,8 @@ class SqliteStatement
 {
 public:
     SqliteStatement(sqlite3 *db, sqlite3_stmt *stmt) : m_db(db), m_stmt(stmt) {}
-    SqliteStatement(SqliteStatement &&other) noexcept : m_db(other.m_db), m_stmt(std::exchange(other.m_stmt, nullptr)) {}
+    SqliteStatement(SqliteStatement &&other) noexcept : m_db(other.m_db), m_stmt(std::exchange(other.m_stmt, nullptr))
+    {}
     SqliteStatement(const SqliteStatement &) = delete;
     ~SqliteStatement()
     {
@@ -52,8 +53,7 @@ public:
     }
     void run()
     {
-        while (step()) {
-        }
+        while (step()) {}
     }
 
     bool isNull(int column) const { return sqlite3_column_type(m_stmt, column) == SQLITE_NULL; }

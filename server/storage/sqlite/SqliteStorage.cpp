@@ -10,9 +10,9 @@
 #include <QSet>
 #include <iterator>
 #include <limits>
-#include <utility>
 #include <sqlite3.h>
 #include <unordered_map>
+#include <utility>
 
 namespace {
 
@@ -162,23 +162,23 @@ bool deleteVisitsWithin(SqliteConnection &db, const char *firstSql, qint64 key, 
 bool deleteSiteWithin(SqliteConnection &db, qint64 site, qint64 &remaining)
 {
     return deleteVisitsWithin(db, "SELECT id FROM visits WHERE site = ?1 LIMIT 1", site, remaining) &&
-           deleteWithin(db,
-                        "DELETE FROM visitors WHERE (site, day, hash) IN "
-                        "(SELECT site, day, hash FROM visitors WHERE site = ?1 LIMIT ?2)",
-                        site, remaining) &&
-           deleteWithin(db,
-                        "DELETE FROM slots WHERE (site, slot) IN (SELECT site, slot FROM slots WHERE site = ?1 LIMIT ?2)",
-                        site, remaining) &&
-           deleteWithin(db,
-                        "DELETE FROM slot_countries WHERE (site, slot, country) IN "
-                        "(SELECT site, slot, country FROM slot_countries WHERE site = ?1 LIMIT ?2)",
-                        site, remaining) &&
-           deleteWithin(db,
-                        "DELETE FROM hours WHERE (site, alignment, start) IN "
-                        "(SELECT site, alignment, start FROM hours WHERE site = ?1 LIMIT ?2)",
-                        site, remaining) &&
-           deleteWithin(db, "DELETE FROM days WHERE (site, day) IN (SELECT site, day FROM days WHERE site = ?1 LIMIT ?2)",
-                        site, remaining);
+        deleteWithin(db,
+                     "DELETE FROM visitors WHERE (site, day, hash) IN "
+                     "(SELECT site, day, hash FROM visitors WHERE site = ?1 LIMIT ?2)",
+                     site, remaining) &&
+        deleteWithin(db,
+                     "DELETE FROM slots WHERE (site, slot) IN (SELECT site, slot FROM slots WHERE site = ?1 LIMIT ?2)",
+                     site, remaining) &&
+        deleteWithin(db,
+                     "DELETE FROM slot_countries WHERE (site, slot, country) IN "
+                     "(SELECT site, slot, country FROM slot_countries WHERE site = ?1 LIMIT ?2)",
+                     site, remaining) &&
+        deleteWithin(db,
+                     "DELETE FROM hours WHERE (site, alignment, start) IN "
+                     "(SELECT site, alignment, start FROM hours WHERE site = ?1 LIMIT ?2)",
+                     site, remaining) &&
+        deleteWithin(db, "DELETE FROM days WHERE (site, day) IN (SELECT site, day FROM days WHERE site = ?1 LIMIT ?2)",
+                     site, remaining);
 }
 
 }  // namespace
@@ -187,9 +187,9 @@ class SqliteStorage::Reader
 {
 public:
     Reader(SqliteStorage &owner, std::unique_ptr<SqliteConnection> connection)
-        : m_owner(owner), m_connection(std::move(connection))
-    {
-    }
+        : m_owner(owner),
+          m_connection(std::move(connection))
+    {}
     Reader(Reader &&) = default;
     ~Reader()
     {
@@ -278,7 +278,10 @@ QString SqliteStorage::instanceId()
 void SqliteStorage::addAccount(const QByteArray &tokenHash, qint64 createdAt)
 {
     std::lock_guard lock(m_writeLock);
-    m_writer->prepare("INSERT INTO accounts(token_hash, created_at) VALUES(?, ?)").bind(1, tokenHash).bind(2, createdAt).run();
+    m_writer->prepare("INSERT INTO accounts(token_hash, created_at) VALUES(?, ?)")
+        .bind(1, tokenHash)
+        .bind(2, createdAt)
+        .run();
 }
 
 QList<AccountRecord> SqliteStorage::accounts()
@@ -294,7 +297,10 @@ QList<AccountRecord> SqliteStorage::accounts()
 bool SqliteStorage::replaceToken(const QByteArray &oldHash, const QByteArray &newHash)
 {
     std::lock_guard lock(m_writeLock);
-    m_writer->prepare("UPDATE accounts SET token_hash = ? WHERE token_hash = ?").bind(1, newHash).bind(2, oldHash).run();
+    m_writer->prepare("UPDATE accounts SET token_hash = ? WHERE token_hash = ?")
+        .bind(1, newHash)
+        .bind(2, oldHash)
+        .run();
     return m_writer->changes() == 1;
 }
 
@@ -307,7 +313,9 @@ void SqliteStorage::removeAccount(const QByteArray &tokenHash)
         return;
     const qint64 id = account.integer(0);
     // The site rows go now, so that the ids are free and nothing reads the history again.
-    m_writer->prepare("INSERT INTO ended_sites(id) SELECT id FROM sites WHERE owner = ? AND tracked <> 0").bind(1, id).run();
+    m_writer->prepare("INSERT INTO ended_sites(id) SELECT id FROM sites WHERE owner = ? AND tracked <> 0")
+        .bind(1, id)
+        .run();
     m_writer->prepare("DELETE FROM sites WHERE owner = ?").bind(1, id).run();
     m_writer->prepare("DELETE FROM accounts WHERE id = ?").bind(1, id).run();
     transaction.commit();
@@ -355,7 +363,8 @@ std::optional<qint64> SqliteStorage::replaceState(const QByteArray &tokenHash, c
         listed.insert(site.uuid);
     std::vector<std::pair<qint64, bool>> dropped;  // id, tracked
     {
-        auto query = m_writer->prepare("SELECT id, uuid, tracked FROM sites WHERE owner = ? AND listed <> 0").bind(1, account);
+        auto query =
+            m_writer->prepare("SELECT id, uuid, tracked FROM sites WHERE owner = ? AND listed <> 0").bind(1, account);
         while (query.step()) {
             if (!listed.contains(query.text(1)))
                 dropped.emplace_back(query.integer(0), query.integer(2) != 0);
@@ -419,8 +428,8 @@ void SqliteStorage::loadWorkingSet(qint64 fromDay, qint64 openSince)
                          .bind(1, fromDay)
                          .bind(2, m_visitorsFrom);
         while (query.step()) {
-            VisitorRow row{query.integer(0), query.integer(1), query.blob(2), query.integer(3), query.integer(4),
-                           query.text(5)};
+            VisitorRow row{query.integer(0), query.integer(1), query.blob(2),
+                           query.integer(3), query.integer(4), query.text(5)};
             m_working.visitors.emplace(VisitorKey{row.site, row.day, row.hash}, row);
         }
         m_visitorsFrom = fromDay;
@@ -506,8 +515,9 @@ void SqliteStorage::commit(const EventBatch &batch)
         if (!exists(visitor.site))
             continue;
         m_writer
-            ->prepare("INSERT INTO visitors(site, day, hash, last_seen, visit, country) VALUES(?, ?, ?, ?, ?, ?) "
-                      "ON CONFLICT(site, day, hash) DO UPDATE SET last_seen = excluded.last_seen, visit = excluded.visit")
+            ->prepare(
+                "INSERT INTO visitors(site, day, hash, last_seen, visit, country) VALUES(?, ?, ?, ?, ?, ?) "
+                "ON CONFLICT(site, day, hash) DO UPDATE SET last_seen = excluded.last_seen, visit = excluded.visit")
             .bind(1, visitor.site)
             .bind(2, visitor.day)
             .bind(3, visitor.hash)
@@ -533,8 +543,9 @@ void SqliteStorage::commit(const EventBatch &batch)
         if (!exists(std::get<0>(key)))
             continue;
         m_writer
-            ->prepare("INSERT INTO slot_countries(site, slot, country, last_visitors) VALUES(?, ?, ?, ?) "
-                      "ON CONFLICT(site, slot, country) DO UPDATE SET last_visitors = last_visitors + excluded.last_visitors")
+            ->prepare(
+                "INSERT INTO slot_countries(site, slot, country, last_visitors) VALUES(?, ?, ?, ?) "
+                "ON CONFLICT(site, slot, country) DO UPDATE SET last_visitors = last_visitors + excluded.last_visitors")
             .bind(1, std::get<0>(key))
             .bind(2, std::get<1>(key))
             .bind(3, std::get<2>(key))
@@ -590,23 +601,23 @@ TidyRound SqliteStorage::tidy(const Retention &retention, qint64 budget)
         }
     }
     done = done && remaining > 0 &&
-           deleteVisitsWithin(*m_writer, "SELECT id FROM visits WHERE last_seen < ?1 ORDER BY last_seen LIMIT 1",
-                              retention.rawBefore, remaining) &&
-           deleteWithin(*m_writer,
-                        "DELETE FROM slots WHERE (site, slot) IN (SELECT site, slot FROM slots WHERE slot < ?1 LIMIT ?2)",
-                        slotOf(retention.countersBefore), remaining) &&
-           deleteWithin(*m_writer,
-                        "DELETE FROM slot_countries WHERE (site, slot, country) IN "
-                        "(SELECT site, slot, country FROM slot_countries WHERE slot < ?1 LIMIT ?2)",
-                        slotOf(retention.countersBefore), remaining) &&
-           deleteWithin(*m_writer,
-                        "DELETE FROM hours WHERE (site, alignment, start) IN "
-                        "(SELECT site, alignment, start FROM hours WHERE start < ?1 LIMIT ?2)",
-                        retention.countersBefore, remaining) &&
-           deleteWithin(*m_writer,
-                        "DELETE FROM visitors WHERE (site, day, hash) IN "
-                        "(SELECT site, day, hash FROM visitors WHERE day < ?1 LIMIT ?2)",
-                        retention.visitorsBeforeDay, remaining);
+        deleteVisitsWithin(*m_writer, "SELECT id FROM visits WHERE last_seen < ?1 ORDER BY last_seen LIMIT 1",
+                           retention.rawBefore, remaining) &&
+        deleteWithin(*m_writer,
+                     "DELETE FROM slots WHERE (site, slot) IN (SELECT site, slot FROM slots WHERE slot < ?1 LIMIT ?2)",
+                     slotOf(retention.countersBefore), remaining) &&
+        deleteWithin(*m_writer,
+                     "DELETE FROM slot_countries WHERE (site, slot, country) IN "
+                     "(SELECT site, slot, country FROM slot_countries WHERE slot < ?1 LIMIT ?2)",
+                     slotOf(retention.countersBefore), remaining) &&
+        deleteWithin(*m_writer,
+                     "DELETE FROM hours WHERE (site, alignment, start) IN "
+                     "(SELECT site, alignment, start FROM hours WHERE start < ?1 LIMIT ?2)",
+                     retention.countersBefore, remaining) &&
+        deleteWithin(*m_writer,
+                     "DELETE FROM visitors WHERE (site, day, hash) IN "
+                     "(SELECT site, day, hash FROM visitors WHERE day < ?1 LIMIT ?2)",
+                     retention.visitorsBeforeDay, remaining);
     transaction.commit();
     return {budget - remaining, done};
 }

@@ -12,8 +12,8 @@ class SqliteConnection;
 
 // The embedded engine: one file, "orvela.db", in the data folder, in WAL mode so that readers
 // never wait for the collector. Writes go through one connection under a lock; reads take a
-// connection from a small pool. One server per file: the collector's visitors live in memory. The schema carries its version; opening the file brings an
-// older one up to date, and refuses a newer one.
+// connection from a small pool. One server per file: the collector's visitors live in memory. The schema carries its
+// version; opening the file brings an older one up to date, and refuses a newer one.
 class SqliteStorage : public Storage
 {
 public:
