@@ -38,7 +38,7 @@ bool isExampleDomain(const QString &text)
     const auto pieces = value.split(u'/', Qt::SkipEmptyParts);
     if (pieces.isEmpty())
         return false;
-    const QString host = pieces.first();
+    const QString &host = pieces.first();
     const QString example = QString::fromUtf16(domain);
     return host == example || host == QStringLiteral("www.") + example;
 }

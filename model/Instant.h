@@ -31,5 +31,6 @@ struct Instant {
     static std::optional<Instant> fromIso8601(const QString &text);
     QString toIso8601() const;  // UTC, whole seconds, within the range above
 
+    // NOLINTNEXTLINE(modernize-use-nullptr): clang-tidy 14 misreads the defaulted comparison
     auto operator<=>(const Instant &) const = default;
 };

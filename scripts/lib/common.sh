@@ -17,6 +17,8 @@ TEST_PACKAGES=(xvfb trayer xdotool imagemagick x11-utils dbus-x11 gnome-keyring 
 PACKAGE_PACKAGES=(debhelper dpkg-dev lintian appstream desktop-file-utils systemd curl)
 # Only scripts/fuzz (and so .ci/run) needs these: libFuzzer comes with clang.
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+# Only scripts/lint (and so .ci/run) needs these.
+LINT_PACKAGES=(clang-format clang-tidy)
 # Only scripts/measure-server needs these.
 MEASURE_PACKAGES=(wrk sqlite3)
 

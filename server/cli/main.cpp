@@ -234,20 +234,15 @@ int serve(const CommandLine::Serve &options)
               .arg(postgres ? QStringLiteral("the PostgreSQL ") + postgres->description()
                             : shownPath(options.dataFolder)));
     service.run();
-    // run() also returns when the listening socket fails; wake the waiter in that case too.
-    pthread_kill(waiter.native_handle(), SIGTERM);
+    // run() also returns when the listening socket fails; wake the waiter in that case too. The
+    // signal is blocked everywhere, so it only ends the waiter's sigwait.
+    pthread_kill(waiter.native_handle(), SIGTERM);  // NOLINT(bugprone-bad-signal-to-kill-thread)
     waiter.join();
     return 0;
 }
 
-}  // namespace
-
-int main(int argc, char **argv)
+int run(const QStringList &arguments)
 {
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments.append(QString::fromLocal8Bit(argv[i]));
-
     if (arguments == QStringList{QStringLiteral("--version")}) {
         print(stdout, QStringLiteral("orvela-server %1\n").arg(QStringLiteral(ORVELA_VERSION)));
         return 0;
@@ -275,12 +270,23 @@ int main(int argc, char **argv)
     auto storage = openStorage(token.dataFolder, token.database);
     if (!storage)
         return 1;
+    const CommandOutput output = runTokenCommand(token, *storage, systemClock()());
+    print(stdout, output.out);
+    print(stderr, output.err);
+    return output.status;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
     try {
-        const CommandOutput output = runTokenCommand(token, *storage, systemClock()());
-        print(stdout, output.out);
-        print(stderr, output.err);
-        return output.status;
-    } catch (const StorageError &error) {
+        return run(arguments);
+    } catch (const std::exception &error) {
+        // A database that fails under a token command, or anything unforeseen: said, not a crash.
         print(stderr, QStringLiteral("orvela-server: %1\n").arg(QString::fromLocal8Bit(error.what())));
         return 1;
     }

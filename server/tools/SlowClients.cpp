@@ -201,9 +201,7 @@ asio::awaitable<void> measure(asio::io_context &io, tcp::endpoint server, Option
     tally.stopping = true;
 }
 
-}  // namespace
-
-int main(int argc, char **argv)
+int run(int argc, char **argv)
 {
     Options options;
     for (int i = 1; i < argc; ++i) {
@@ -245,4 +243,16 @@ int main(int argc, char **argv)
     slowContext.stop();
     slow.join();
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    try {
+        return run(argc, argv);
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "orvela-server-slow: %s\n", error.what());
+        return 2;
+    }
 }

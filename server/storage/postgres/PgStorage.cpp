@@ -553,6 +553,7 @@ void PgStorage::count(const BatchKeys &keys, const CountBatch &count)
     std::set_union(keys.counted.begin(), keys.counted.end(), keys.previous.begin(), keys.previous.end(),
                    std::back_inserter(all));
     std::vector<qint64> sites;
+    sites.reserve(all.size());
     for (const auto &key : all)
         sites.push_back(key.site);
     std::sort(sites.begin(), sites.end());
