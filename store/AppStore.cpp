@@ -195,7 +195,7 @@ QCoro::Task<> AppStore::saveWebsite(Website website, ProviderCredentials credent
         co_await qCoro(task.get(), &TaskHandle::finished);
 }
 
-void AppStore::removeWebsite(const QUuid &websiteID)
+void AppStore::removeWebsite(QUuid websiteID)
 {
     if (const TaskRef old = m_refreshTask)
         old->cancel();

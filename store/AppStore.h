@@ -109,7 +109,8 @@ public:
     // Throws KeychainStoreError::unreadable when credentials cannot be kept; returns after the
     // refresh it started.
     QCoro::Task<> saveWebsite(Website website, ProviderCredentials credentials);
-    void removeWebsite(const QUuid &websiteID);
+    // By value: callers often pass the id of an entry of websites(), which this replaces.
+    void removeWebsite(QUuid websiteID);
     void setRefreshInterval(RefreshInterval interval);
     void setMenuBarMetric(MenuBarMetric metric);
     void setPanelAppearance(PanelAppearance appearance);

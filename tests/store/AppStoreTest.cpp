@@ -30,6 +30,7 @@ class AppStoreTest : public QObject, StoreFixture
 
 private slots:
     void init() { reset(); }
+    void cleanupTestCase() { endUnanswered(); }
 
     void theExampleIsAddedOnceUntilRemoved()
     {

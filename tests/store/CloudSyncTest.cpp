@@ -30,6 +30,7 @@ class CloudSyncTest : public QObject, StoreFixture
 
 private slots:
     void init() { reset(); }
+    void cleanupTestCase() { endUnanswered(); }
 
     // The integration test walks the same start-up against a real server, to the save that
     // follows; here, what it cannot see.

@@ -24,6 +24,7 @@ class RefreshEngineTest : public QObject, StoreFixture
 
 private slots:
     void init() { reset(); }
+    void cleanupTestCase() { endUnanswered(); }
 
     void supersededResultsAreNeverStored_data()
     {

@@ -92,6 +92,12 @@ struct CallLog : QList<ReceivedCall<Request, Result>> {
     {
         this->at(index).call->complete([error] { throw error; });
     }
+    // Calls a test left unanswered end as stopped, so that no coroutine waits for ever.
+    void endUnanswered()
+    {
+        for (const auto &received : *this)
+            received.call->complete(received.call->whenStopped);
+    }
 };
 
 struct FetchRequest {
@@ -229,7 +235,17 @@ struct StoreFixture {
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
     std::unique_ptr<TestDefaults> defaults = std::make_unique<TestDefaults>();
 
-    void reset() { *this = StoreFixture(); }
+    void reset()
+    {
+        endUnanswered();
+        *this = StoreFixture();
+    }
+    void endUnanswered()
+    {
+        provider->fetches.endUnanswered();
+        cloud->calls.endUnanswered();
+        settle();
+    }
     // With services, returns once they have started (the keyring is read on another thread first).
     // Whether this machine has a network link is no business of these tests: connectivity is
     // driven through handleLinkChange.

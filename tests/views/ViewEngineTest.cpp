@@ -23,7 +23,11 @@ struct Prepared {
         store->setPanelAppearance(appearance);
         prepareViewEngine(*engine, *store);
     }
-    ~Prepared() { engine.reset(); }
+    ~Prepared()
+    {
+        engine.reset();
+        settle();  // stopped favicon loads end on the event loop
+    }
 
     // What the module's singletons say in this engine.
     QObject *read()
