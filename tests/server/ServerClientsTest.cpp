@@ -68,10 +68,8 @@ private slots:
     void snapshotsFetchedByTheApp()
     {
         QVERIFY(!await(syncClient(token).saveState({{shop}, shop.id, RefreshInterval::sixty, std::nullopt}, {})).error);
-        const auto sent = server.client()->Post(
-            "/v1/event", {{"User-Agent", "Mozilla/5.0 (X11; Linux x86_64) Firefox/125.0"}},
-            "{\"s\":\"c0ffee00-1234-4abc-9def-0123456789ab\",\"k\":\"pageview\",\"u\":\"https://shop.example.net/\"}",
-            "text/plain");
+        const auto sent = server.client()->Post("/v1/event", {{"User-Agent", "Mozilla/5.0 (X11) Firefox/125.0"}},
+                                                eventBody("pageview", "/"), "text/plain");
         QCOMPARE(statusOf(sent), 202);
 
         const auto fetched = await(statsClient(token).fetchSnapshot(shop, ProviderCredentials{}, {}));

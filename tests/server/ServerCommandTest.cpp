@@ -2,7 +2,6 @@
 #include "ServerFixture.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QtTest>
 #include <sys/resource.h>
 
@@ -20,37 +19,6 @@ QString mistakeOf(const QStringList &arguments)
     return mistake ? mistake->text : QString();
 }
 
-// An environment without a runtime folder, unless `runtime` names one.
-QProcessEnvironment environment(const QString &runtime = {})
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(QStringLiteral("RUNTIME_DIRECTORY"));
-    environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
-    if (!runtime.isEmpty())
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
-    return environment;
-}
-
-// The binary's exit status and what it wrote to stderr.
-std::pair<int, QString> runBinary(const QStringList &arguments, const QProcessEnvironment &with = environment())
-{
-    QProcess process;
-    process.setProcessEnvironment(with);
-    process.start(QStringLiteral(ORVELA_SERVER_BINARY), arguments);
-    process.waitForFinished(10000);
-    return {process.exitCode(), QString::fromLocal8Bit(process.readAllStandardError())};
-}
-
-// A server of the binary on a free port; the port it serves on, or 0.
-int startServing(QProcess &serving, const QStringList &arguments, const QProcessEnvironment &with)
-{
-    serving.setProcessEnvironment(with);
-    serving.start(QStringLiteral(ORVELA_SERVER_BINARY), QStringList{"serve", "--listen", "127.0.0.1:0"} + arguments);
-    if (!serving.waitForReadyRead(10000))
-        return 0;
-    return QString::fromLocal8Bit(serving.readLine()).section(u':', 3).section(u'/', 0, 0).toInt();
-}
-
 }  // namespace
 
 class ServerCommandTest : public QObject
@@ -60,35 +28,29 @@ class ServerCommandTest : public QObject
 private slots:
     void serveOptionsAndMistakes()
     {
-        const auto serve = std::get<CommandLine::Serve>(
-            parsed({"serve", "--listen", "[::1]:9000", "--data", "/srv/o", "--trust-proxy", "--geoip", "/x.mmdb",
-                    "--retain-days", "7", "--runtime-dir", "/run/o"}));
-        QCOMPARE(serve.host, std::string("::1"));
-        QCOMPARE(serve.port, 9000);
-        QCOMPARE(serve.dataFolder, QStringLiteral("/srv/o"));
-        QVERIFY(serve.trustProxy);
-        QCOMPARE(serve.geoIpFile, QStringLiteral("/x.mmdb"));
-        QCOMPARE(serve.retainDays, 7);
-        QCOMPARE(serve.runtimeFolder, QStringLiteral("/run/o"));
-        const auto defaults = std::get<CommandLine::Serve>(parsed({"serve"}));
-        QCOMPARE(defaults.host, std::string("127.0.0.1"));  // not reachable from elsewhere unless asked
-        QCOMPARE(defaults.port, 8787);
-        QCOMPARE(defaults.dataFolder, QStringLiteral("/default"));
-        QCOMPARE(defaults.runtimeFolder, QStringLiteral("/run/default"));
-        const auto shared = std::get<CommandLine::Serve>(
-            parsed({"serve", "--database", "postgresql://orvela@db/stats", "--salt-secret", "/etc/orvela/salt"}));
-        QCOMPARE(shared.database, QStringLiteral("postgresql://orvela@db/stats"));
-        QCOMPARE(shared.saltSecret, QStringLiteral("/etc/orvela/salt"));
+        // Every setting of `serve`: host|port|data|database|salt secret|runtime|proxy|GeoIP|days kept.
+        const auto serve = [](const QStringList &arguments,
+                              const CommandLine::Defaults &defaults = {"/default", "/run/default"}) {
+            const auto s = std::get<CommandLine::Serve>(CommandLine::parse(arguments, defaults));
+            return QStringLiteral("%1|%2|%3|%4|%5|%6|%7|%8|%9")
+                .arg(QString::fromStdString(s.host), QString::number(s.port), s.dataFolder, s.database, s.saltSecret,
+                     s.runtimeFolder, s.trustProxy ? "proxy" : "", s.geoIpFile, QString::number(s.retainDays));
+        };
+        QCOMPARE(serve({"serve", "--listen", "[::1]:9000", "--data", "/srv/o", "--trust-proxy", "--geoip", "/x.mmdb",
+                        "--retain-days", "7", "--runtime-dir", "/run/o"}),
+                 "::1|9000|/srv/o|||/run/o|proxy|/x.mmdb|7");
+        // Not reachable from elsewhere unless asked.
+        QCOMPARE(serve({"serve"}), "127.0.0.1|8787|/default|||/run/default|||30");
+        QCOMPARE(serve({"serve", "--database", "postgresql://orvela@db/stats", "--salt-secret", "/etc/orvela/salt"}),
+                 "127.0.0.1|8787|/default|postgresql://orvela@db/stats|/etc/orvela/salt|/run/default|||30");
         QCOMPARE(std::get<CommandLine::Token>(parsed({"token", "list", "--database", "dbname=stats"})).database,
                  QStringLiteral("dbname=stats"));
         QCOMPARE(std::get<CommandLine::SaltSecret>(parsed({"salt-secret", "create", "/k"})).file, QStringLiteral("/k"));
         // A service's settings may name a database and its salt secret; options still win.
         const CommandLine::Defaults service{"/default", "/run/default", "postgresql:///stats", "/var/lib/o/salt"};
-        const auto fromSettings = std::get<CommandLine::Serve>(CommandLine::parse({"serve"}, service));
-        QCOMPARE(fromSettings.database, QStringLiteral("postgresql:///stats"));
-        QCOMPARE(fromSettings.saltSecret, QStringLiteral("/var/lib/o/salt"));
-        QCOMPARE(std::get<CommandLine::Serve>(CommandLine::parse({"serve", "--data", "/d"}, service)).database,
-                 QString());
+        QCOMPARE(serve({"serve"}, service),
+                 "127.0.0.1|8787|/default|postgresql:///stats|/var/lib/o/salt|/run/default|||30");
+        QCOMPARE(serve({"serve", "--data", "/d"}, service), "127.0.0.1|8787|/d||/var/lib/o/salt|/run/default|||30");
         QCOMPARE(std::get<CommandLine::Token>(CommandLine::parse({"token", "list"}, service)).database,
                  QStringLiteral("postgresql:///stats"));
         QCOMPARE(std::get<CommandLine::Token>(CommandLine::parse({"token", "list", "--data", "/d"}, service)).database,
@@ -171,21 +133,21 @@ private slots:
         RunningServer other(0);
         const auto taken =
             runBinary({"serve", "--data", folder.path(), "--listen", QStringLiteral("127.0.0.1:%1").arg(other.port)});
-        QCOMPARE(taken.first, 1);
-        QVERIFY2(taken.second.contains("is already in use"), qPrintable(taken.second));
+        QCOMPARE(taken.status, 1);
+        QVERIFY2(taken.err.contains("is already in use"), qPrintable(taken.err));
 
         // A data folder that cannot be made: its parent is a file.
         QVERIFY(QFile(folder.filePath("plain-file")).open(QIODevice::WriteOnly));
         const auto unwritable = runBinary({"token", "list", "--data", folder.filePath("plain-file/data")});
-        QCOMPARE(unwritable.first, 1);
-        QVERIFY2(unwritable.second.contains("cannot use the data folder"), qPrintable(unwritable.second));
-        QCOMPARE(runBinary({"serve", "--listen"}).first, 2);
+        QCOMPARE(unwritable.status, 1);
+        QVERIFY2(unwritable.err.contains("cannot use the data folder"), qPrintable(unwritable.err));
+        QCOMPARE(runBinary({"serve", "--listen"}).status, 2);
 
         // A runtime folder inside the data folder would put the salt into its backups.
         const auto inside = runBinary({"serve", "--data", folder.filePath("data"), "--runtime-dir",
                                        folder.filePath("data/run"), "--listen", "127.0.0.1:0"});
-        QCOMPARE(inside.first, 1);
-        QVERIFY2(inside.second.contains("is inside the data folder"), qPrintable(inside.second));
+        QCOMPARE(inside.status, 1);
+        QVERIFY2(inside.err.contains("is inside the data folder"), qPrintable(inside.err));
 
         // It serves, and stops on SIGTERM. Without a runtime folder it says where the salt is.
         // Started with a low soft limit on open files, it raises it to the hard limit, since
@@ -197,7 +159,7 @@ private slots:
             limit.rlim_cur = std::min<rlim_t>(256, limit.rlim_max);
             setrlimit(RLIMIT_NOFILE, &limit);
         });
-        const int port = startServing(serving, {"--data", folder.filePath("data")}, environment());
+        const int port = startServing(serving, {"--data", folder.filePath("data")});
         QVERIFY(port > 0);
         QFile limits(QStringLiteral("/proc/%1/limits").arg(serving.processId()));
         QVERIFY(limits.open(QIODevice::ReadOnly));
@@ -218,37 +180,32 @@ private slots:
     {
         QTemporaryDir folder, runtime;
         QProcess first;
-        const int port = startServing(first, {"--data", folder.path()}, environment(runtime.path()));
+        const int port = startServing(first, {"--data", folder.path()}, runtime.path());
         QVERIFY(port > 0);
 
         const auto second = runBinary({"serve", "--data", folder.path(), "--listen", "127.0.0.1:0"});
-        QCOMPARE(second.first, 1);
-        QVERIFY2(second.second.contains(QStringLiteral("another orvela-server (PID %1) is serving the data folder %2")
-                                            .arg(first.processId())
-                                            .arg(QDir(folder.path()).absolutePath())),
-                 qPrintable(second.second));
+        QCOMPARE(second.status, 1);
+        QVERIFY2(second.err.contains(QStringLiteral("another orvela-server (PID %1) is serving the data folder %2")
+                                         .arg(first.processId())
+                                         .arg(QDir(folder.path()).absolutePath())),
+                 qPrintable(second.err));
         // The token commands still work, and the running server takes the new token.
-        QProcess create;
-        create.start(QStringLiteral(ORVELA_SERVER_BINARY), {"token", "create", "--data", folder.path()});
-        QVERIFY(create.waitForFinished(10000));
-        QCOMPARE(create.exitCode(), 0);
-        const std::string token = create.readAllStandardOutput().trimmed().toStdString();
-        httplib::Client client("127.0.0.1", port);
-        const std::string id = "C0FFEE00-1234-4ABC-9DEF-0123456789AB";
-        QCOMPARE(statusOf(client.Put("/v1/state", {{"Authorization", "Bearer " + token}}, stateWith(id),
-                                     "application/json")),
-                 200);
-
+        const Ran create = runBinary({"token", "create", "--data", folder.path()});
+        QCOMPARE(create.status, 0);
+        const auto client = clientFor(port);
+        QCOMPARE(
+            statusOf(client->Put("/v1/state", bearer(create.out.trimmed()), stateWith(siteId), "application/json")),
+            200);
         // A visit's salt goes into the runtime folder, none into the data folder.
-        client.Post("/v1/event", {{"User-Agent", "Mozilla/5.0 Firefox/125.0"}},
-                    "{\"s\":\"" + id + "\",\"k\":\"pageview\",\"u\":\"https://shop.example.net/\"}", "text/plain");
+        client->Post("/v1/event", {{"User-Agent", "Mozilla/5.0 Firefox/125.0"}}, eventBody("pageview", "/"),
+                     "text/plain");
         QTRY_COMPARE_WITH_TIMEOUT(QDir(runtime.path()).entryList({"orvela-server-*.salts"}, QDir::Files).size(), 1,
                                   20000);
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden),
                  (QStringList{"orvela-server.lock", "orvela.db", "orvela.db-shm", "orvela.db-wal"}));
         first.terminate();
         QVERIFY(first.waitForFinished(5000));
-        QCOMPARE(runBinary({"serve", "--data", folder.path(), "--listen", "127.0.0.1:99999"}).first, 2);
+        QCOMPARE(runBinary({"serve", "--data", folder.path(), "--listen", "127.0.0.1:99999"}).status, 2);
     }
 };
 

@@ -15,9 +15,11 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QUrl>
+#include <QUuid>
 #include <atomic>
 #include <csignal>
 #include <httplib.h>
@@ -80,10 +82,7 @@ inline Engine testEngine()
 class TestDatabase
 {
 public:
-    TestDatabase()
-        : m_name(QStringLiteral("orvela_test_%1_%2")
-                     .arg(QCoreApplication::applicationPid())
-                     .arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0')))
+    TestDatabase() : m_name("orvela_test_" + QUuid::createUuid().toString(QUuid::Id128))
     {
         if (cluster().isEmpty()) {
             qFatal("ORVELA_TEST_POSTGRES is not set: the tests of the PostgreSQL engine need a cluster "
@@ -140,12 +139,108 @@ inline QList<QByteArray> pgEveryValue(const QString &connection)
     return values;
 }
 
+// The site the tests count for, as the snippet on its pages names it.
+const char *const siteId = "c0ffee00-1234-4abc-9def-0123456789ab";
+
+// An event as the tracking script sends it.
+inline std::string eventBody(const char *kind, const std::string &path, const char *referrer = "",
+                             const char *label = "", const char *site = siteId)
+{
+    return std::string("{\"s\":\"") + site + "\",\"k\":\"" + kind + "\",\"u\":\"https://shop.example.net" + path +
+        "\",\"r\":\"" + referrer + "\",\"l\":\"" + label + "\"}";
+}
+
 // An account state that lists one website.
 inline std::string stateWith(const std::string &id, const QString &name = {}, const char *domain = "shop.example.net")
 {
     return "{\"websites\":[{\"id\":\"" + id + "\",\"displayName\":\"" + name.toStdString() + "\",\"domain\":\"" +
         domain + "\"}],\"refreshInterval\":60}";
 }
+
+inline std::unique_ptr<httplib::Client> clientFor(int port)
+{
+    auto client = std::make_unique<httplib::Client>("127.0.0.1", port);
+    client->set_tcp_nodelay(true);
+    client->set_read_timeout(10, 0);
+    return client;
+}
+
+// A batch of one visit on `site`, last seen at `at`, with `events` page views and its counters.
+inline EventBatch visitBatch(qint64 visit, qint64 site, qint64 at, int events)
+{
+    EventBatch batch;
+    batch.visits[visit] = {visit, site, QStringLiteral("v%1").arg(visit), at, at, {}, {}, events};
+    for (int seq = 0; seq < events; ++seq)
+        batch.events.push_back({visit, seq, at, EventKind::pageview, QStringLiteral("/")});
+    batch.visitors.push_back({site, utcDay(at), QByteArray::number(visit), at, visit, {}});
+    batch.quarters[{site, slotOf(at)}] = {events, 1};
+    batch.slotCountries[{site, slotOf(at), QString()}] = 1;
+    batch.hours[{site, 0, at - at % 3600}] = 1;
+    batch.days[{site, utcDay(at)}] = {1, events};
+    batch.trackedSites.push_back(site);
+    return batch;
+}
+
+// Work for housekeeping: site "KEPT" with 40 expired visits of 7 events and one recent visit,
+// site "ENDED" with 40 recent visits of an account then removed. The two sites' ids.
+inline std::pair<qint64, qint64> fillForHousekeeping(Storage &storage, qint64 now)
+{
+    for (const char *account : {"kept", "ended"}) {
+        storage.addAccount(account, 0);
+        storage.replaceState(account, "{}", {{QString::fromLatin1(account).toUpper(), "a.example"}}, 0);
+    }
+    const qint64 kept = *storage.ownedSite("kept", "KEPT"), ended = *storage.ownedSite("ended", "ENDED");
+    for (int i = 0; i < 40; ++i) {
+        storage.commit(visitBatch(2 * i + 1, kept, now - 40 * secondsPerDay + i * 3600, 7));
+        storage.commit(visitBatch(2 * i + 2, ended, now - 2 * secondsPerDay + i * 60, 3));
+    }
+    storage.commit(visitBatch(81, kept, now - 60, 2));
+    storage.removeAccount("ended");
+    return {kept, ended};
+}
+
+const char *const allRowsSql = "SELECT (SELECT count(*) FROM visits) + (SELECT count(*) FROM events) + "
+                               "(SELECT count(*) FROM visitors) + (SELECT count(*) FROM slots) + "
+                               "(SELECT count(*) FROM slot_countries) + (SELECT count(*) FROM hours) + "
+                               "(SELECT count(*) FROM days) + (SELECT count(*) FROM ended_sites)";
+
+#ifdef ORVELA_SERVER_BINARY
+struct Ran {
+    int status = -1;
+    QString out, err;
+};
+
+// The binary run as a service would run it: no runtime folder unless `runtime` names one.
+inline QProcessEnvironment environment(const QString &runtime = {})
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("RUNTIME_DIRECTORY"));
+    environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    if (!runtime.isEmpty())
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    return environment;
+}
+
+inline Ran runBinary(const QStringList &arguments)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment());
+    process.start(QStringLiteral(ORVELA_SERVER_BINARY), arguments);
+    process.waitForFinished(30000);
+    return {process.exitCode(), QString::fromLocal8Bit(process.readAllStandardOutput()),
+            QString::fromLocal8Bit(process.readAllStandardError())};
+}
+
+// `serve` on a free port of 127.0.0.1; the port it serves on, or 0.
+inline int startServing(QProcess &serving, const QStringList &arguments, const QString &runtime = {})
+{
+    serving.setProcessEnvironment(environment(runtime));
+    serving.start(QStringLiteral(ORVELA_SERVER_BINARY), QStringList{"serve", "--listen", "127.0.0.1:0"} + arguments);
+    if (!serving.waitForReadyRead(30000))
+        return 0;
+    return QString::fromLocal8Bit(serving.readLine()).section(u':', 3).section(u'/', 0, 0).toInt();
+}
+#endif
 
 struct RunningServer {
     QTemporaryDir folder;
@@ -219,13 +314,7 @@ struct RunningServer {
         return everything;
     }
 
-    std::unique_ptr<httplib::Client> client() const
-    {
-        auto client = std::make_unique<httplib::Client>("127.0.0.1", port);
-        client->set_tcp_nodelay(true);
-        client->set_read_timeout(10, 0);
-        return client;
-    }
+    std::unique_ptr<httplib::Client> client() const { return clientFor(port); }
 
     httplib::Result put(const QString &token, const std::string &state) const
     {

@@ -14,18 +14,11 @@
 
 namespace {
 
-const char *const siteId = "C0FFEE00-1234-4ABC-9DEF-0123456789AB";
 const char *const firefox = "Mozilla/5.0 (X11; Linux x86_64) Firefox/125.0";
 
 httplib::Headers visitor(const char *address, const char *country, const char *agent = firefox)
 {
     return {{"User-Agent", agent}, {"X-Forwarded-For", address}, {"CF-IPCountry", country}};
-}
-
-std::string eventBody(const char *kind, const std::string &path, const char *referrer = "", const char *label = "")
-{
-    return "{\"s\":\"" + std::string(siteId) + "\",\"k\":\"" + kind + "\",\"u\":\"https://shop.example.net" + path +
-        "\",\"r\":\"" + referrer + "\",\"l\":\"" + label + "\"}";
 }
 
 // A server over the shared database as another process would be: connections and a copy of
@@ -46,13 +39,7 @@ struct SharedServer {
         service.start();
     }
 
-    std::unique_ptr<httplib::Client> client() const
-    {
-        auto client = std::make_unique<httplib::Client>("127.0.0.1", port);
-        client->set_tcp_nodelay(true);
-        client->set_read_timeout(10, 0);
-        return client;
-    }
+    std::unique_ptr<httplib::Client> client() const { return clientFor(port); }
 };
 
 // The figures as every server must give them; visit ids are random per engine.
@@ -71,45 +58,6 @@ const char *const visitsWithGaps =
     "SELECT count(*) FROM visits AS v WHERE next_seq <> (SELECT count(*) FROM events WHERE visit = v.id) "
     "OR next_seq <> coalesce((SELECT max(seq) + 1 FROM events WHERE visit = v.id), 0)";
 
-// A visit of `events` page views on `site`, last seen at `at`, with its counters.
-EventBatch visitBatch(qint64 visit, qint64 site, qint64 at, int events)
-{
-    EventBatch batch;
-    batch.visits[visit] = {visit, site, QStringLiteral("v%1").arg(visit), at, at, {}, {}, events};
-    for (int seq = 0; seq < events; ++seq)
-        batch.events.push_back({visit, seq, at, EventKind::pageview, QStringLiteral("/")});
-    batch.visitors.push_back({site, utcDay(at), QByteArray::number(visit), at, visit, {}});
-    batch.quarters[{site, slotOf(at)}] = {events, 1};
-    batch.hours[{site, 0, at - at % 3600}] = 1;
-    batch.days[{site, utcDay(at)}] = {1, events};
-    batch.trackedSites.push_back(site);
-    return batch;
-}
-
-qint64 allRows(const QString &connection)
-{
-    return pgValue(connection,
-                   "SELECT (SELECT count(*) FROM visits) + (SELECT count(*) FROM events) + "
-                   "(SELECT count(*) FROM visitors) + (SELECT count(*) FROM slots) + "
-                   "(SELECT count(*) FROM slot_countries) + (SELECT count(*) FROM hours) + "
-                   "(SELECT count(*) FROM days) + (SELECT count(*) FROM ended_sites)");
-}
-
-// The binary's exit status, stdout and stderr.
-struct Ran {
-    int status = -1;
-    QString out, err;
-};
-
-Ran runBinary(const QStringList &arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral(ORVELA_SERVER_BINARY), arguments);
-    process.waitForFinished(30000);
-    return {process.exitCode(), QString::fromLocal8Bit(process.readAllStandardOutput()),
-            QString::fromLocal8Bit(process.readAllStandardError())};
-}
-
 }  // namespace
 
 class ServerPostgresTest : public QObject
@@ -118,19 +66,16 @@ class ServerPostgresTest : public QObject
 
     QTemporaryDir folder;
 
-    // A new salt secret and a copy of it for each of `servers`.
-    QStringList saltSecrets(qint64 day, int servers)
+    // A new salt secret and a copy of it for each of two servers.
+    QStringList saltSecrets(qint64 day)
     {
-        const QString original =
-            folder.filePath(QStringLiteral("secret-%1").arg(QRandomGenerator::global()->generate()));
+        const QString original = folder.filePath(QString::number(QRandomGenerator::global()->generate()));
         KeyFileSalts::create(original, day);
-        QStringList copies;
-        for (int i = 0; i < servers; ++i) {
-            copies << original + QStringLiteral("-copy%1").arg(i);
-            if (!QFile::copy(original, copies.last()))
+        for (const QString &copy : {original + "-0", original + "-1"}) {
+            if (!QFile::copy(original, copy))
                 qFatal("cannot copy the salt secret");
         }
-        return copies;
+        return {original + "-0", original + "-1"};
     }
 
 private slots:
@@ -151,18 +96,11 @@ private slots:
 
         PgStorage(database.connection()).addAccount("a", 1);
         PgConnection(database.connection()).exec("UPDATE schema_version SET version = 2");
-        try {
-            PgStorage storage(database.connection());
-            QFAIL("a database of a newer version was opened");
-        } catch (const StorageError &error) {
-            QCOMPARE(QString::fromUtf8(error.what()),
-                     "the database has schema version 2, and this orvela-server knows versions up to 1: run a newer "
-                     "orvela-server");
-        }
         QCOMPARE(pgValue(database.connection(), "SELECT count(*) FROM accounts"), 1);
         const Ran refused = runBinary({"token", "list", "--database", database.connection()});
         QCOMPARE(refused.status, 1);
-        QVERIFY2(refused.err.startsWith("orvela-server: cannot use the database: the database has schema version 2"),
+        QVERIFY2(refused.err.startsWith("orvela-server: cannot use the database: the database has schema version 2, "
+                                        "and this orvela-server knows versions up to 1: run a newer orvela-server"),
                  qPrintable(refused.err));
     }
 
@@ -173,7 +111,7 @@ private slots:
         TestDatabase database;
         RunningServer reference(start, {.trustProxy = true}, Engine::sqlite);
         const auto clock = std::make_shared<std::atomic<qint64>>(start);
-        const QStringList secrets = saltSecrets(utcDay(start), 2);
+        const QStringList secrets = saltSecrets(utcDay(start));
         SharedServer first(database.connection(), secrets[0], clock), second(database.connection(), secrets[1], clock);
         SharedServer *const servers[] = {&first, &second};
 
@@ -242,7 +180,7 @@ private slots:
         const qint64 start = utc("2024-05-07T12:00:00Z");
         TestDatabase database;
         const auto clock = std::make_shared<std::atomic<qint64>>(start);
-        const QStringList secrets = saltSecrets(utcDay(start), 2);
+        const QStringList secrets = saltSecrets(utcDay(start));
         SharedServer first(database.connection(), secrets[0], clock), second(database.connection(), secrets[1], clock);
         using Action = CommandLine::Token::Action;
         const auto command = [&](Action action, const QString &token) {
@@ -293,32 +231,21 @@ private slots:
         const QString connection = database.connection();
         PgStorage first(connection), second(connection);
         const qint64 now = utc("2024-05-07T12:00:00Z");
-        first.addAccount("kept", 0);
-        first.addAccount("ended", 0);
-        first.replaceState("kept", "{}", {{"KEPT", "a.example"}}, 0);
-        first.replaceState("ended", "{}", {{"ENDED", "a.example"}}, 0);
-        const qint64 kept = *first.ownedSite("kept", "KEPT"), ended = *first.ownedSite("ended", "ENDED");
-        qint64 visit = 0;
-        for (int i = 0; i < 30; ++i) {
-            first.commit(visitBatch(++visit, kept, now - 40 * secondsPerDay + i * 3600, 7));
-            first.commit(visitBatch(++visit, ended, now - 2 * secondsPerDay + i * 60, 3));
-        }
-        first.commit(visitBatch(++visit, kept, now - 60, 2));
-        first.removeAccount("ended");
+        const auto [kept, ended] = fillForHousekeeping(first, now);
         const QByteArray keptDays = "SELECT count(*) FROM days WHERE site = " + QByteArray::number(kept);
         const qint64 daysBefore = pgValue(connection, keptDays);
         const Retention retention{now - 30 * secondsPerDay, now - 3 * secondsPerDay, utcDay(now) - 1};
         constexpr qint64 budget = 25;
 
         // While another server holds housekeeping, a round does nothing.
-        const qint64 before = allRows(connection);
+        const qint64 before = pgValue(connection, allRowsSql);
         {
             PgConnection other(connection);
             other.exec("BEGIN");
             other.exec("SELECT pg_advisory_xact_lock($1)", PgParams().add(PgStorage::housekeepingLock));
             const TidyRound waiting = second.tidy(retention, budget);
             QCOMPARE(waiting.rows, 0);
-            QCOMPARE(allRows(connection), before);
+            QCOMPARE(pgValue(connection, allRowsSql), before);
             other.exec("COMMIT");
         }
 
@@ -340,7 +267,7 @@ private slots:
         other.join();
         QVERIFY2(largest <= budget, qPrintable(QString::number(largest)));
         QVERIFY2(rounds > 10, "the work was not spread over rounds");
-        QCOMPARE(before - allRows(connection), qint64(deleted));
+        QCOMPARE(before - pgValue(connection, allRowsSql), qint64(deleted));
         QCOMPARE(pgValue(connection, "SELECT count(*) FROM visits"), 1);
         QCOMPARE(pgValue(connection, "SELECT count(*) FROM events"), 2);
         QCOMPARE(pgValue(connection, "SELECT count(*) FROM ended_sites"), 0);
@@ -364,14 +291,13 @@ private slots:
         QProcess servers[2];
         int ports[2] = {};
         for (int i = 0; i < 2; ++i) {
-            servers[i].start(QStringLiteral(ORVELA_SERVER_BINARY),
-                             {"serve", "--listen", "127.0.0.1:0", "--trust-proxy", "--database", database.connection(),
-                              "--salt-secret", i == 0 ? key : key + "-second"});
-            QVERIFY(servers[i].waitForReadyRead(30000));
-            ports[i] = QString::fromLocal8Bit(servers[i].readLine()).section(u':', 3).section(u'/', 0, 0).toInt();
+            ports[i] = startServing(servers[i],
+                                    {"--trust-proxy", "--database", database.connection(), "--salt-secret",
+                                     i == 0 ? key : key + "-second"});
             QVERIFY(ports[i] > 0);
-            httplib::Client client("127.0.0.1", ports[i]);
-            QCOMPARE(statusOf(client.Put("/v1/state", bearer(token), stateWith(siteId), "application/json")), 200);
+            QCOMPARE(
+                statusOf(clientFor(ports[i])->Put("/v1/state", bearer(token), stateWith(siteId), "application/json")),
+                200);
         }
         const qint64 firstDay = utcDay(std::time(nullptr));
 
@@ -389,19 +315,13 @@ private slots:
         std::vector<std::thread> senders;
         for (int v = 0; v < 24; ++v) {
             senders.emplace_back([&, v] {
-                httplib::Client clients[2] = {httplib::Client("127.0.0.1", ports[0]),
-                                              httplib::Client("127.0.0.1", ports[1])};
-                for (auto &client : clients) {
-                    client.set_tcp_nodelay(true);
-                    client.set_connection_timeout(2, 0);
-                    client.set_read_timeout(5, 0);
-                }
+                const std::unique_ptr<httplib::Client> clients[2] = {clientFor(ports[0]), clientFor(ports[1])};
                 const std::string address = "198.51.100." + std::to_string(v + 1);
                 for (int n = 0; Clock::now() - began < std::chrono::seconds(7); ++n) {
                     const int server = killed || n % 2 ? 1 : 0;
                     const std::string page = "/v" + std::to_string(v) + "/e" + std::to_string(n);
-                    const auto result = clients[server].Post("/v1/event", visitor(address.c_str(), "FR"),
-                                                             eventBody("pageview", page), "text/plain");
+                    const auto result = clients[server]->Post("/v1/event", visitor(address.c_str(), "FR"),
+                                                              eventBody("pageview", page), "text/plain");
                     if (statusOf(result) == 202) {
                         std::lock_guard guard(lock);
                         answered.push_back({server, QString::fromStdString(page), Clock::now()});

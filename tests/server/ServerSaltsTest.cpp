@@ -23,6 +23,11 @@ QByteArray mac(const QByteArray &key, const char *message)
     return QMessageAuthenticationCode::hash(message, key, QCryptographicHash::Sha256);
 }
 
+bool ownerOnly(const QString &path)
+{
+    return (QFile::permissions(path) & ~(QFile::ReadUser | QFile::WriteUser)) == (QFile::ReadOwner | QFile::WriteOwner);
+}
+
 QByteArray keyIn(const QString &path)
 {
     return QByteArray::fromHex(readAll(path).split('\n').value(2).mid(4));
@@ -46,8 +51,7 @@ private slots:
         QVERIFY(QFile::copy(first, second));
         const QByteArray original = keyIn(first);
         QCOMPARE(original.size(), 32);
-        QCOMPARE(QFile::permissions(first) & ~(QFile::ReadUser | QFile::WriteUser),
-                 QFile::ReadOwner | QFile::WriteOwner);
+        QVERIFY(ownerOnly(first));
 
         KeyFileSalts running(first, day);
         QList<QByteArray> salts;
@@ -61,13 +65,9 @@ private slots:
         // The documented chain, so that servers of other versions agree.
         const QByteArray next = mac(mac(original, "next"), "next");
         QCOMPARE(salts[2], mac(next, "salt"));
-        const QByteArray file = readAll(first);
-        QCOMPARE(file,
+        QCOMPARE(readAll(first),
                  "orvela-server salt secret\nday " + QByteArray::number(day + 2) + "\nkey " + next.toHex() + '\n');
-        for (const QByteArray &gone : {original, mac(original, "next"), salts[0], salts[1]})
-            QVERIFY(!file.contains(gone.toHex()));
-        QCOMPARE(QFile::permissions(first) & ~(QFile::ReadUser | QFile::WriteUser),
-                 QFile::ReadOwner | QFile::WriteOwner);
+        QVERIFY(ownerOnly(first));
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files).size(), 2);  // no temporary file left
     }
 
