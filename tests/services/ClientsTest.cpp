@@ -21,6 +21,8 @@ using namespace std::chrono_literals;
 using Reply = ScriptedServer::Reply;
 using Delivery = ScriptedServer::Delivery;
 using Tokens = OrvelaAnalyticsProvider::TokenProvider;
+using AF = AnalyticsFailure;
+using CE = CloudSyncError;
 
 namespace {
 
@@ -89,10 +91,7 @@ class ClientsTest : public QObject
         return await(OrvelaAnalyticsProvider(counted, address(), *manager, limits).fetchSnapshot(website, {}, stop));
     }
 
-    std::optional<AnalyticsFailure> failure(std::stop_token stop = {})
-    {
-        return fetch(site, stop).errorAs<AnalyticsFailure>();
-    }
+    std::optional<AF> failure(std::stop_token stop = {}) { return fetch(site, stop).errorAs<AF>(); }
 
     CloudflareSyncClient syncClient()
     {
@@ -100,10 +99,7 @@ class ClientsTest : public QObject
             address(), [this] { return tokens().value_or(QString()); }, *manager, limits);
     }
 
-    std::optional<CloudSyncError> loadError(std::stop_token stop = {})
-    {
-        return await(syncClient().loadState(stop)).errorAs<CloudSyncError>();
-    }
+    std::optional<CE> loadError(std::stop_token stop = {}) { return await(syncClient().loadState(stop)).errorAs<CE>(); }
 
     // A stop that comes from another thread while the reply is under way.
     std::stop_token stopSoon()
@@ -177,25 +173,10 @@ private slots:
     void theSnapshot()
     {
         // The reply says trackingInstalled false, but traffic was seen.
-        const AnalyticsSnapshot full{
-            3,
-            41,
-            97,
-            QList<HourlyVisitorCount>{{at("2024-05-01T13:00:00Z"), 7}, {at("2024-05-01T12:00:00Z"), 9007199254740993}},
-            "last 5 minutes",
-            {},
-            true,
-            300,
-            1200,
-            50000,
-            {{"DE", 20}, {"US", 11}},
-            {{"v1",
-              "FR",
-              "https://news.example.org/x",
-              {"/", "/pricing"},
-              {"Sign up"},
-              93,
-              at("2024-05-01T13:58:20Z")}}};
+        AnalyticsSnapshot full{3, 41, 97, {}, "last 5 minutes", {}, true, 300, 1200, 50000, {{"DE", 20}, {"US", 11}}};
+        full.hourlyVisitors = {{at("2024-05-01T13:00:00Z"), 7}, {at("2024-05-01T12:00:00Z"), 9007199254740993}};
+        full.recentVisitors = {
+            {"v1", "FR", "https://news.example.org/x", {"/", "/pricing"}, {"Sign up"}, 93, at("2024-05-01T13:58:20Z")}};
         const AnalyticsSnapshot quiet{
             0, 0, 0, QList<HourlyVisitorCount>{{at("2024-05-01T13:00:00Z"), 0}, {at("2024-05-01T14:00:00Z"), 0}},
             "now"};
@@ -233,13 +214,12 @@ private slots:
 
     void tokenProblemsSendNothing()
     {
-        const std::tuple<const char *, Tokens, AnalyticsFailure> rows[] = {
-            {"none stored", [] { return std::optional<QString>(); }, AnalyticsFailure::notConfigured},
-            {"blank", [] { return std::optional<QString>(" \n\t"); }, AnalyticsFailure::notConfigured},
-            {"a failure of our own", []() -> std::optional<QString> { throw AnalyticsFailure::offline; },
-             AnalyticsFailure::offline},
+        const std::tuple<const char *, Tokens, AF> rows[] = {
+            {"none stored", [] { return std::optional<QString>(); }, AF::notConfigured},
+            {"blank", [] { return std::optional<QString>(" \n\t"); }, AF::notConfigured},
+            {"a failure of our own", []() -> std::optional<QString> { throw AF::offline; }, AF::offline},
             {"keychain failure", []() -> std::optional<QString> { throw KeychainStoreError::unreadable(); },
-             AnalyticsFailure::credentialsUnreadable},
+             AF::credentialsUnreadable},
         };
         for (const auto &[name, rowTokens, expected] : rows) {
             tokens = rowTokens;
@@ -247,9 +227,9 @@ private slots:
             QVERIFY2(failure() == expected && tokenReads == 1, name);
             // The sync client has its own word for a missing token and hands on what the keychain threw.
             const auto synced = await(syncClient().saveState(CloudSyncState{}, {}));
-            if (expected == AnalyticsFailure::notConfigured)
-                QVERIFY2(synced.errorAs<CloudSyncError>() == CloudSyncError::missingToken, name);
-            if (expected == AnalyticsFailure::credentialsUnreadable)
+            if (expected == AF::notConfigured)
+                QVERIFY2(synced.errorAs<CE>() == CE::missingToken, name);
+            if (expected == AF::credentialsUnreadable)
                 QVERIFY2(synced.errorAs<KeychainStoreError>() == KeychainStoreError::unreadable(), name);
         }
 
@@ -264,8 +244,8 @@ private slots:
         tokens = [] { return std::optional<QString>(QStringLiteral("token")); };
         std::stop_source stopped;
         stopped.request_stop();
-        QCOMPARE(failure(stopped.get_token()), AnalyticsFailure::cancelled);
-        QCOMPARE(loadError(stopped.get_token()), CloudSyncError::cancelled);
+        QCOMPARE(failure(stopped.get_token()), AF::cancelled);
+        QCOMPARE(loadError(stopped.get_token()), CE::cancelled);
         QVERIFY(server->requests().isEmpty());
     }
 
@@ -274,13 +254,12 @@ private slots:
         // A readable document in the body changes nothing.
         for (int status : {400, 401, 201, 204, 403, 404, 409, 429, 500, 503}) {
             server->enqueue(Reply::json(status, statsBody));
-            QVERIFY2(failure() ==
-                         (status == 401 ? AnalyticsFailure::invalidCredentials : AnalyticsFailure::unavailable),
+            QVERIFY2(failure() == (status == 401 ? AF::invalidCredentials : AF::unavailable),
                      QByteArray::number(status));
             server->enqueue(Reply::json(status, stateBody()));
-            const auto syncError = status == 400 ? CloudSyncError::malformedResponse
-                : status == 401                  ? CloudSyncError::unauthorized
-                                                 : CloudSyncError::server;
+            const auto syncError = status == 400 ? CE::malformedResponse
+                : status == 401                  ? CE::unauthorized
+                                                 : CE::server;
             QVERIFY2(loadError() == syncError, QByteArray::number(status));
         }
     }
@@ -305,32 +284,31 @@ private slots:
             const QByteArray body = from ? QByteArray(statsBody).replace(from, to) : QByteArray(to);
             QVERIFY2(body != statsBody, name);
             server->enqueue(Reply::json(200, body));
-            QVERIFY2(failure() == AnalyticsFailure::malformedResponse, name);
+            QVERIFY2(failure() == AF::malformedResponse, name);
         }
     }
 
     void stateBodies()
     {
         // Without an error: read, with neither selection nor time.
-        const std::tuple<const char *, QByteArray, std::optional<CloudSyncError>> rows[] = {
+        const std::tuple<const char *, QByteArray, std::optional<CE>> rows[] = {
             {"null selection, unknown key",
              stateBody(R"("selectedWebsiteID":null,"refreshInterval":120,"theme":"dark")"),
              {}},
-            {"not JSON", "upstream connect error", CloudSyncError::malformedResponse},
-            {"interval 45", stateBody(R"("refreshInterval":45)"), CloudSyncError::malformedResponse},
-            {"interval missing", stateBody(R"("selectedWebsiteID":null)"), CloudSyncError::malformedResponse},
+            {"not JSON", "upstream connect error", CE::malformedResponse},
+            {"interval 45", stateBody(R"("refreshInterval":45)"), CE::malformedResponse},
+            {"interval missing", stateBody(R"("selectedWebsiteID":null)"), CE::malformedResponse},
             {"fractional seconds", stateBody(R"("refreshInterval":60,"updatedAt":"2025-01-31T08:05:00.250Z")"),
-             CloudSyncError::malformedResponse},
-            {"selection a number", stateBody(R"("refreshInterval":60,"selectedWebsiteID":7)"),
-             CloudSyncError::malformedResponse},
+             CE::malformedResponse},
+            {"selection a number", stateBody(R"("refreshInterval":60,"selectedWebsiteID":7)"), CE::malformedResponse},
             {"website without domain",
              R"({"websites":[{"id":"c0ffee00-1234-4abc-9def-0123456789ab","displayName":"Shop"}],"refreshInterval":60})",
-             CloudSyncError::malformedResponse},
+             CE::malformedResponse},
         };
         for (const auto &[name, body, expected] : rows) {
             server->enqueue(Reply::json(200, body));
             const auto outcome = await(syncClient().loadState({}));
-            QVERIFY2(outcome.errorAs<CloudSyncError>() == expected, name);
+            QVERIFY2(outcome.errorAs<CE>() == expected, name);
             QVERIFY2(expected || (!outcome.value->selectedWebsiteID && !outcome.value->updatedAt), name);
         }
     }
@@ -359,34 +337,14 @@ private slots:
     void transferFailures()
     {
         ScriptedServer elsewhere;
-        const std::tuple<const char *, Reply, TransferLimits, AnalyticsFailure, CloudSyncError> rows[] = {
-            {"stopped midway",
-             {200, "{\"partial\":", 0ms, Delivery::stall},
-             {},
-             AnalyticsFailure::cancelled,
-             CloudSyncError::cancelled},
-            {"dropped mid-body",
-             {200, stateBody(), 0ms, Delivery::dropMidway},
-             {},
-             AnalyticsFailure::unavailable,
-             CloudSyncError::server},
-            {"oversized",
-             Reply::json(200, stateBody()),
-             {20s, stateBody().size() - 1},
-             AnalyticsFailure::malformedResponse,
-             CloudSyncError::malformedResponse},
+        const std::tuple<const char *, Reply, TransferLimits, AF, CE> rows[] = {
+            {"stopped midway", {200, "{\"partial\":", 0ms, Delivery::stall}, {}, AF::cancelled, CE::cancelled},
+            {"dropped mid-body", {200, stateBody(), 0ms, Delivery::dropMidway}, {}, AF::unavailable, CE::server},
+            {"oversized", Reply::json(200, stateBody()), {20s, 10}, AF::malformedResponse, CE::malformedResponse},
             // The sync client counts a time-out as a failure of the service.
-            {"slower than the time-out",
-             {200, stateBody(), 1500ms},
-             {100ms},
-             AnalyticsFailure::timedOut,
-             CloudSyncError::server},
+            {"slower than the time-out", {200, stateBody(), 1500ms}, {100ms}, AF::timedOut, CE::server},
             // The token is not handed on to another origin.
-            {"redirect elsewhere",
-             Reply::redirect(elsewhere.url().resolved(QUrl("/v1/stats"))),
-             {},
-             AnalyticsFailure::unavailable,
-             CloudSyncError::server},
+            {"redirect elsewhere", Reply::redirect(elsewhere.url()), {}, AF::unavailable, CE::server},
         };
         for (const auto &[name, reply, rowLimits, statsFailure, syncError] : rows) {
             limits = rowLimits;
@@ -409,8 +367,8 @@ private slots:
         QCOMPARE(server->requests().constLast().header("Authorization"), QByteArray("Bearer token"));
 
         base = QUrl("relative/base");
-        QCOMPARE(failure(), AnalyticsFailure::unavailable);
-        QCOMPARE(loadError(), CloudSyncError::server);
+        QCOMPARE(failure(), AF::unavailable);
+        QCOMPARE(loadError(), CE::server);
     }
 
     // One reading of how a transfer ended, put in each client's words. Some of these cannot be
@@ -422,36 +380,31 @@ private slots:
         QTest::addColumn<std::optional<TransferFailure>>("failure");
         QTest::addColumn<AnalyticsFailure>("statsFailure");
         QTest::addColumn<CloudSyncError>("syncError");
-        const auto row = [](const char *name, auto thrown, std::optional<TransferFailure> failure,
-                            AnalyticsFailure stats, CloudSyncError sync) {
+        using TF = TransferFailure;
+        const auto row = [](const char *name, auto thrown, std::optional<TF> failure, AF stats, CE sync) {
             QTest::newRow(name) << std::make_exception_ptr(thrown) << failure << stats << sync;
         };
         for (const E code :
              {E::NetworkSessionFailedError, E::TemporaryNetworkFailureError, E::BackgroundRequestNotAllowedError})
-            row(QByteArray::number(code).prepend("offline ").constData(), TransferError{code}, TransferFailure::offline,
-                AnalyticsFailure::offline, CloudSyncError::offline);
-        row("our stop", TaskCancelled{}, TransferFailure::cancelled, AnalyticsFailure::cancelled,
-            CloudSyncError::cancelled);
-        row("aborted after our stop", TransferError{E::OperationCanceledError, {}, true}, TransferFailure::cancelled,
-            AnalyticsFailure::cancelled, CloudSyncError::cancelled);
-        row("the transfer time-out", TransferError{E::OperationCanceledError}, TransferFailure::timedOut,
-            AnalyticsFailure::timedOut, CloudSyncError::server);
-        row("proxy time-out", TransferError{E::ProxyTimeoutError}, TransferFailure::timedOut,
-            AnalyticsFailure::timedOut, CloudSyncError::server);
+            row(QByteArray::number(code).prepend("offline ").constData(), TransferError{code}, TF::offline, AF::offline,
+                CE::offline);
+        row("our stop", TaskCancelled{}, TF::cancelled, AF::cancelled, CE::cancelled);
+        row("aborted after our stop", TransferError{E::OperationCanceledError, {}, true}, TF::cancelled, AF::cancelled,
+            CE::cancelled);
+        row("the transfer time-out", TransferError{E::OperationCanceledError}, TF::timedOut, AF::timedOut, CE::server);
+        row("a time-out", TransferError{E::TimeoutError}, TF::timedOut, AF::timedOut, CE::server);
+        row("proxy time-out", TransferError{E::ProxyTimeoutError}, TF::timedOut, AF::timedOut, CE::server);
         row("authentication without a status", TransferError{E::AuthenticationRequiredError},
-            TransferFailure::authenticationRequired, AnalyticsFailure::invalidCredentials, CloudSyncError::server);
-        row("authentication with a status", TransferError{E::AuthenticationRequiredError, 407}, TransferFailure::other,
-            AnalyticsFailure::unavailable, CloudSyncError::server);
-        row("unparsable reply", TransferError{E::ProtocolFailure}, TransferFailure::protocolFailure,
-            AnalyticsFailure::malformedResponse, CloudSyncError::server);
-        row("oversized", OversizedReply{10}, TransferFailure::oversized, AnalyticsFailure::malformedResponse,
-            CloudSyncError::malformedResponse);
-        row("connection refused", TransferError{E::ConnectionRefusedError}, TransferFailure::other,
-            AnalyticsFailure::unavailable, CloudSyncError::server);
-        row("not a transfer's", std::runtime_error("other"), std::nullopt, AnalyticsFailure::unavailable,
-            CloudSyncError::server);
-        row("the client's own", CloudSyncError::unauthorized, std::nullopt, AnalyticsFailure::unavailable,
-            CloudSyncError::unauthorized);
+            TF::authenticationRequired, AF::invalidCredentials, CE::server);
+        row("authentication with a status", TransferError{E::AuthenticationRequiredError, 407}, TF::other,
+            AF::unavailable, CE::server);
+        row("unparsable reply", TransferError{E::ProtocolFailure}, TF::protocolFailure, AF::malformedResponse,
+            CE::server);
+        row("oversized", OversizedReply{10}, TF::oversized, AF::malformedResponse, CE::malformedResponse);
+        row("connection refused", TransferError{E::ConnectionRefusedError}, TF::other, AF::unavailable, CE::server);
+        row("not a transfer's", std::runtime_error("other"), std::nullopt, AF::unavailable, CE::server);
+        row("the client's own", CE::unauthorized, std::nullopt, AF::unavailable, CE::unauthorized);
+        row("the provider's own", AF::rateLimited, std::nullopt, AF::rateLimited, CE::server);
     }
     void transferOutcomes()
     {
@@ -469,13 +422,8 @@ private slots:
     {
         const QByteArray body = QByteArray("0123456789").repeated(600);
         using Mode = TransferLimits::Oversized;
-        const struct {
-            const char *name;
-            Delivery delivery;
-            qint64 size;
-            Mode mode;
-            qint64 kept;  // -1: rejected
-        } rows[] = {
+        // Rows: name, delivery, bytes sent, mode, bytes kept (-1: rejected).
+        const std::tuple<const char *, Delivery, qint64, Mode, qint64> rows[] = {
             {"announced length at the limit", Delivery::complete, 4096, Mode::reject, 4096},
             // Half of it arrives before the connection drops: only the announced length tells.
             {"announced length over, cut short", Delivery::dropMidway, 6000, Mode::reject, -1},
@@ -483,18 +431,16 @@ private slots:
             {"unannounced, endless", Delivery::stall, 6000, Mode::reject, -1},
             {"unannounced, endless, truncated", Delivery::stall, 6000, Mode::truncate, 4096},
         };
-        for (const auto &row : rows) {
-            server->enqueue({200, body.left(row.size), 0ms, row.delivery});
+        for (const auto &[name, delivery, size, mode, kept] : rows) {
+            server->enqueue({200, body.left(size), 0ms, delivery});
             TransferRequest request;
             request.request.setUrl(server->url());
-            const auto outcome = await(transfer(*manager, request, {20s, 4096, row.mode}, {}));
-            if (row.kept < 0)
-                QVERIFY2(outcome.errorAs<OversizedReply>() && outcome.errorAs<OversizedReply>()->limit == 4096,
-                         row.name);
+            const auto outcome = await(transfer(*manager, request, {20s, 4096, mode}, {}));
+            if (kept < 0)
+                QVERIFY2(outcome.errorAs<OversizedReply>() && outcome.errorAs<OversizedReply>()->limit == 4096, name);
             else
-                QVERIFY2(outcome.value && outcome.value->status == 200 && outcome.value->body == body.left(row.kept),
-                         row.name);
-            QVERIFY2(row.delivery != Delivery::stall || server->waitForClientToLeave(2s), row.name);
+                QVERIFY2(outcome.value && outcome.value->status == 200 && outcome.value->body == body.left(kept), name);
+            QVERIFY2(delivery != Delivery::stall || server->waitForClientToLeave(2s), name);
         }
     }
 };

@@ -49,6 +49,10 @@ private slots:
     {
         const Website local = site("local"), remote = site("remote");
         auto store = start(QList<Website>{local});
+        // A keyring that is locked or silent holds its read for seconds: never on the main
+        // thread while the tray icon is being shown.
+        QCOMPARE(keychain->mainThreadCalls.load(), 0);
+        QCOMPARE(keychain->otherThreadCalls.load(), 1);
         QCOMPARE(provider->fetches.size(), 1);  // the start-up refresh, still running
         cloud->succeed(0, account({remote}, Instant{1000}));
         QCOMPARE(store->selectedWebsiteID(), remote.id);
@@ -59,13 +63,8 @@ private slots:
     void theAdoptRules()
     {
         const Website local = site("local"), remote = site("remote");
-        const struct {
-            const char *name;
-            QList<Website> localList;
-            std::optional<Instant> cloudUpdatedAt;
-            CloudSyncState state;
-            bool adopt;
-        } cases[] = {
+        // Rows: name, the local list, when it was last reconciled, the account's state, whether to adopt it.
+        const std::tuple<const char *, QList<Website>, std::optional<Instant>, CloudSyncState, bool> cases[] = {
             {"empty local, account with websites", {}, Instant{5}, account({remote}, std::nullopt), true},
             {"account never written", {local}, std::nullopt, account({remote}, std::nullopt), false},
             {"account strictly newer", {local}, Instant{5}, account({remote}, Instant{6}), true},
@@ -75,10 +74,10 @@ private slots:
             {"never reconciled, account empty", {local}, std::nullopt, account({}, Instant{1}), false},
             {"both empty", {}, std::nullopt, account({}, Instant{1}), true},
         };
-        for (const auto &c : cases) {
+        for (const auto &[name, localList, cloudUpdatedAt, state, adopt] : cases) {
             reset();
-            storeState({c.localList, std::nullopt, RefreshInterval::sixty, {}, c.cloudUpdatedAt});
-            QVERIFY2(makeStore()->shouldAdoptCloudState(c.state) == c.adopt, c.name);
+            storeState({localList, std::nullopt, RefreshInterval::sixty, {}, cloudUpdatedAt});
+            QVERIFY2(makeStore()->shouldAdoptCloudState(state) == adopt, name);
         }
     }
 
@@ -161,18 +160,6 @@ private slots:
         keychain->failing = true;
         QCOMPARE(makeStore(true)->cloudSyncStatus(),
                  QStringLiteral("The sync token could not be read from the keyring."));
-    }
-
-    // A keyring that is locked or silent holds its read for seconds: never on the main
-    // thread while the tray icon is being shown.
-    void startUpReadsTheKeyringOffTheMainThread()
-    {
-        auto store = start(QList<Website>{site("a")});
-        QCOMPARE(keychain->mainThreadCalls.load(), 0);
-        QCOMPARE(keychain->otherThreadCalls.load(), 1);
-        QVERIFY(store->hasSyncToken());
-        QCOMPARE(cloud->count(false), 1);
-        QCOMPARE(provider->fetches.size(), 1);
     }
 
     void anotherAddressIsAnotherAccount()

@@ -154,40 +154,31 @@ public:
     bool failing = false;
     SecretStoreReach reachable = SecretStoreReach::reachable;
     // Calls made on the main thread and on any other.
-    mutable std::atomic_int mainThreadCalls = 0, otherThreadCalls = 0;
+    std::atomic_int mainThreadCalls = 0, otherThreadCalls = 0;
 
-    void check() const
+    // Counts the call, then fails if the test asked for that.
+    FakeCredentialStore &check()
     {
         ++(QThread::currentThread() == QCoreApplication::instance()->thread() ? mainThreadCalls : otherThreadCalls);
         if (failing)
             throw KeychainStoreError::status(2);
+        return *this;
     }
     SecretStoreReach reach() const override { return reachable; }
-    std::optional<QString> loadSyncToken() override
-    {
-        check();
-        return token;
-    }
+    std::optional<QString> loadSyncToken() override { return check().token; }
     void saveSyncToken(const QString &value) override
     {
-        check();
-        token = value.trimmed().isEmpty() ? std::nullopt : std::optional(value.trimmed());
+        check().token = value.trimmed().isEmpty() ? std::nullopt : std::optional(value.trimmed());
     }
     std::optional<ProviderCredentials> loadCredentials(const QUuid &id) override
     {
-        check();
-        return credentials.contains(id) ? std::optional(credentials.value(id)) : std::nullopt;
+        return check().credentials.contains(id) ? std::optional(credentials.value(id)) : std::nullopt;
     }
     void saveCredentials(const ProviderCredentials &value, const QUuid &id) override
     {
-        check();
-        credentials.insert(id, value);
+        check().credentials.insert(id, value);
     }
-    void deleteCredentials(const QUuid &id) override
-    {
-        check();
-        credentials.remove(id);
-    }
+    void deleteCredentials(const QUuid &id) override { check().credentials.remove(id); }
 };
 
 // Time that moves only when the test says so; sleeps end when it passes their deadline.
