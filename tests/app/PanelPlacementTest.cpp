@@ -19,8 +19,13 @@ private slots:
         const QSize panel(320, 400);
         const Screen laptop{QRect(0, 0, 1280, 800), QRect(0, 0, 1280, 800)};
         const Screen full{QRect(0, 0, 1920, 1080), QRect(0, 0, 1920, 1080)};
+        const Screen tiny{QRect(0, 0, 300, 300), QRect(0, 0, 300, 300)};
+        // The same screen with a 28 px top panel, or a 40 px bottom one, that the window manager keeps free.
+        const Screen top{full.geometry, QRect(0, 28, 1920, 1052)}, bottom{full.geometry, QRect(0, 0, 1920, 1040)};
         // A second screen to the right of the laptop, with its own panel at the bottom.
         const Screen right{QRect(1280, 0, 1920, 1080), QRect(1280, 0, 1920, 1044)};
+        // An icon of the usual 24 px at (x, y).
+        const auto icon = [](int x, int y) { return std::optional(QRect(x, y, 24, 24)); };
         const struct {
             const char *name;
             std::optional<QRect> icon;
@@ -28,38 +33,18 @@ private slots:
             QList<Screen> screens;
             QPoint origin;
         } cases[] = {
-            // Centred under an icon in a 28 px top panel that the window manager keeps free.
-            {"top panel", QRect(900, 2, 24, 24), panel, {{full.geometry, QRect(0, 28, 1920, 1052)}}, {752, 28 + gap}},
-            // Above the strip a bottom panel keeps free, or just above the icon where nothing is.
-            {"bottom panel",
-             QRect(900, 1048, 24, 24),
-             panel,
-             {{full.geometry, QRect(0, 0, 1920, 1040)}},
-             {752, 1040 - margin - 400}},
-            {"bottom, nothing reserved", QRect(900, 1048, 24, 24), panel, {full}, {752, 1048 - gap - 400}},
-            {"top-right corner", QRect(1256, 4, 24, 24), panel, {laptop}, {1280 - margin - 320, 28 + gap}},
-            {"top-left corner", QRect(0, 4, 24, 24), panel, {laptop}, {margin, 28 + gap}},
-            {"taller than the room below",
-             QRect(600, 300, 24, 24),
-             QSize(320, 700),
-             {laptop},
-             {452, 800 - margin - 700}},
-            {"screen smaller than the panel",
-             QRect(100, 4, 24, 24),
-             panel,
-             {{QRect(0, 0, 300, 300), QRect(0, 0, 300, 300)}},
-             {0, 0}},
-            {"second screen, bottom", QRect(3000, 1050, 24, 24), panel, {laptop, right}, {2852, 1044 - margin - 400}},
-            {"second screen, right edge",
-             QRect(3190, 1050, 24, 24),
-             panel,
-             {laptop, right},
-             {3200 - margin - 320, 1044 - margin - 400}},
-            {"first screen at the shared edge",
-             QRect(1250, 4, 24, 24),
-             panel,
-             {laptop, right},
-             {1280 - margin - 320, 28 + gap}},
+            // Centred under the icon; above the strip a bottom panel keeps free, or just above the
+            // icon where nothing is.
+            {"top panel", icon(900, 2), panel, {top}, {752, 28 + gap}},
+            {"bottom panel", icon(900, 1048), panel, {bottom}, {752, 1040 - margin - 400}},
+            {"bottom, nothing reserved", icon(900, 1048), panel, {full}, {752, 1048 - gap - 400}},
+            {"top-right corner", icon(1256, 4), panel, {laptop}, {1280 - margin - 320, 28 + gap}},
+            {"top-left corner", icon(0, 4), panel, {laptop}, {margin, 28 + gap}},
+            {"taller than the room below", icon(600, 300), QSize(320, 700), {laptop}, {452, 800 - margin - 700}},
+            {"screen smaller than the panel", icon(100, 4), panel, {tiny}, {0, 0}},
+            {"second screen, bottom", icon(3000, 1050), panel, {laptop, right}, {2852, 1044 - margin - 400}},
+            {"second's right edge", icon(3190, 1050), panel, {laptop, right}, {2880 - margin, 1044 - margin - 400}},
+            {"first screen at the shared edge", icon(1250, 4), panel, {laptop, right}, {1280 - margin - 320, 28 + gap}},
             {"outside every screen", QRect(5000, 10, 1, 1), panel, {laptop, right}, {3200 - margin - 320, 15}},
             {"no anchor", std::nullopt, panel, {{right.geometry, right.geometry}, laptop}, {1280 + 800, 340}},
         };

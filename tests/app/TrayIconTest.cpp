@@ -2,6 +2,7 @@
 // in <build>/screenshots.
 #include "TrayIcon.h"
 
+#include <QDebug>
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>
@@ -63,16 +64,9 @@ private slots:
         const QRect text = boxOf(image, isText);
         QVERIFY(!text.isEmpty());
         const QMargins margin(1, 1, 1, 1);
-        QVERIFY2(badge.marginsRemoved(margin).contains(text),
-                 qPrintable(QStringLiteral("text %1,%2 %3x%4 in badge %5,%6 %7x%8")
-                                .arg(text.x())
-                                .arg(text.y())
-                                .arg(text.width())
-                                .arg(text.height())
-                                .arg(badge.x())
-                                .arg(badge.y())
-                                .arg(badge.width())
-                                .arg(badge.height())));
+        QString boxes;
+        QDebug(&boxes) << "text" << text << "in badge" << badge;
+        QVERIFY2(badge.marginsRemoved(margin).contains(text), qPrintable(boxes));
         const int legible = std::max(5, int(std::ceil(badge.height() * 0.3)));
         QVERIFY2(text.height() >= legible, qPrintable(QStringLiteral("%1 px tall").arg(text.height())));
         int glyphs = 0;

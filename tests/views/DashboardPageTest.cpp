@@ -59,12 +59,15 @@ private slots:
         QCOMPARE(settings.size(), 1);
     }
 
-    // A website not refreshed yet, with an address for its dashboard; and the page's keyboard.
-    void websiteWithoutSnapshot()
+    // Websites not refreshed yet. The snippet shows whole, broken between its attributes (only
+    // the site id, longer than a line, breaks inside); "Copied" lasts until the section or the
+    // website changes. Also the page's keyboard and the dashboard's address.
+    void websitesWithoutSnapshot()
     {
         PageHarness harness;
         const Website shop = testWebsite("shop.example.org", "Shop", "https://stats.example.org/shop");
-        harness.open("DashboardView.qml", withWebsites({shop}));
+        const Website other = testWebsite("other.example.org");
+        harness.open("DashboardView.qml", withWebsites({shop, other}));
         // Without a snapshot nobody has seen the tracking script yet.
         const QString snippet = trackingSnippet(shop.id, defaultBaseURL());
         EXPECT_PAGE(harness,
@@ -78,6 +81,22 @@ private slots:
                      {"statusText", "Not updated yet"},
                      {"trackingSnippet", visible}});
         QCOMPARE(harness.shownSnippet(), snippet);
+        QQuickItem *text = harness.item("snippetText");
+        const QString shown = text->property("text").toString();
+        QStringList lines{QString()};
+        qreal lineTop = 0;
+        for (int position = 0; position < shown.size(); ++position) {
+            QRectF cursor;
+            QMetaObject::invokeMethod(text, "positionToRectangle", Q_RETURN_ARG(QRectF, cursor), Q_ARG(int, position));
+            if (position > 0 && cursor.y() > lineTop)
+                lines.append(QString());
+            lineTop = cursor.y();
+            lines.last().append(shown[position]);
+        }
+        QVERIFY2(lines.size() <= 4, qPrintable(lines.join(u'|')));
+        QVERIFY(text->height() >= text->property("contentHeight").toReal());
+        for (qsizetype line = 0; line + 1 < lines.size(); ++line)
+            QVERIFY2(lines[line].endsWith(u'\n') || !lines[line].contains(u' '), qPrintable(lines.join(u'|')));
         harness.screenshots("dashboard-no-snapshot");
         QCOMPARE(harness.tabOrder("websiteMenu", 6),
                  (QStringList{"websiteMenu", "settingsButton", "sectionSwitch", "copySnippetButton", "refreshButton",
@@ -90,7 +109,7 @@ private slots:
         QDesktopServices::unsetUrlHandler("https");
         QCOMPARE(browser.opened, QList<QUrl>{QUrl("https://stats.example.org/shop")});
 
-        // Copy says so until the section is left; the section switch moves with the arrow keys.
+        // The section switch moves with the arrow keys.
         QGuiApplication::clipboard()->setText("something copied earlier");
         QCOMPARE(harness.text("copySnippetButton"), "Copy");
         harness.click("copySnippetButton");
@@ -102,9 +121,19 @@ private slots:
         QVERIFY(!harness.shown("trackingSnippet"));
         harness.click("segment:overview");
         QCOMPARE(harness.text("copySnippetButton"), "Copy");
+
+        harness.click("copySnippetButton");
+        harness.store->selectWebsite(other.id);
+        settle();
+        const QString otherSnippet = trackingSnippet(other.id, defaultBaseURL());
+        QCOMPARE(harness.shownSnippet(), otherSnippet);
+        QCOMPARE(harness.text("copySnippetButton"), "Copy");
+        harness.click("copySnippetButton");
+        QCOMPARE(QGuiApplication::clipboard()->text(), otherSnippet);
     }
 
-    // One website through its refreshes: a failure without figures, figures, a failure over them.
+    // One website through its refreshes: a failure without figures, figures, a cancelled refresh
+    // that is no failure, a failure over the figures.
     void refreshesAndFailures()
     {
         PageHarness harness;
@@ -117,6 +146,7 @@ private slots:
 
         const AnalyticsSnapshot snapshot = testSnapshot();
         harness.refresh(snapshot);
+        harness.refresh(AnalyticsFailure::cancelled);  // no failure: no banner, not out of date
         EXPECT_PAGE(harness,
                     {{"liveValue", "1,234"},
                      {"visitorsToday/value", "5,678"},
@@ -127,21 +157,6 @@ private slots:
                      {"openDashboardButton", hidden},
                      {"chartReadout", hidden}});
         harness.screenshots("dashboard-snapshot");
-
-        // One bar per hour; the busiest fills the height, an hour without visitors keeps 1 px.
-        const QList<QQuickItem *> bars = harness.items("barFill");
-        QCOMPARE(bars.size(), 24);
-        QCOMPARE(bars[18]->height(), 80.0);
-        QCOMPARE(bars[2]->height(), 1.0);
-        QCOMPARE(bars[9]->height(), std::round(31.0 / 52 * 80));
-
-        // Pointing at a bar reads out its hour; moving straight to the next keeps a read-out.
-        for (int hour : {18, 19}) {
-            harness.hover(bars[hour]->parentItem());
-            QCOMPARE(harness.text("chartReadout"), hourReadout((*snapshot.hourlyVisitors)[hour]));
-        }
-        harness.hover();
-        QVERIFY(!harness.shown("chartReadout"));
 
         harness.refresh(AnalyticsFailure::offline);
         EXPECT_PAGE(harness,
@@ -166,17 +181,6 @@ private slots:
         QVERIFY(!harness.shown("failureBanner"));
         harness.click("refreshButton");
         QCOMPARE(harness.provider->fetches.size(), fetches + 3);
-    }
-
-    // A cancelled refresh is no failure: no banner, and the figures are not out of date.
-    void cancelledRefreshIsNoFailure()
-    {
-        PageHarness harness;
-        harness.open("DashboardView.qml", withWebsites({site}));
-        harness.refresh(testSnapshot());
-        harness.refresh(AnalyticsFailure::cancelled);
-        QVERIFY(!harness.shown("failureBanner"));
-        QVERIFY(!harness.text("statusText").endsWith("Out of date"));
     }
 
     // A status that fits shows whole; a long one elides. The refresh button and "Open
@@ -228,43 +232,6 @@ private slots:
         }
     }
 
-    // The snippet shows whole, broken between its attributes (only the site id, longer than a
-    // line, breaks inside). "Copied" belongs to the snippet it copied: another website's
-    // snippet offers "Copy" again.
-    void snippetLinesAndCopy()
-    {
-        PageHarness harness;
-        const Website other = testWebsite("other.example.org");
-        harness.open("DashboardView.qml", withWebsites({site, other}));
-        QCOMPARE(harness.shownSnippet(), trackingSnippet(site.id, defaultBaseURL()));
-        QQuickItem *text = harness.item("snippetText");
-        const QString shown = text->property("text").toString();
-        QStringList lines{QString()};
-        qreal lineTop = 0;
-        for (int position = 0; position < shown.size(); ++position) {
-            QRectF cursor;
-            QMetaObject::invokeMethod(text, "positionToRectangle", Q_RETURN_ARG(QRectF, cursor), Q_ARG(int, position));
-            if (position > 0 && cursor.y() > lineTop)
-                lines.append(QString());
-            lineTop = cursor.y();
-            lines.last().append(shown[position]);
-        }
-        QVERIFY2(lines.size() <= 4, qPrintable(lines.join(u'|')));
-        QVERIFY(text->height() >= text->property("contentHeight").toReal());
-        for (qsizetype line = 0; line + 1 < lines.size(); ++line)
-            QVERIFY2(lines[line].endsWith(u'\n') || !lines[line].contains(u' '), qPrintable(lines.join(u'|')));
-
-        harness.click("copySnippetButton");
-        QCOMPARE(harness.text("copySnippetButton"), "Copied");
-        harness.store->selectWebsite(other.id);
-        settle();
-        const QString snippet = trackingSnippet(other.id, defaultBaseURL());
-        QCOMPARE(harness.shownSnippet(), snippet);
-        QCOMPARE(harness.text("copySnippetButton"), "Copy");
-        harness.click("copySnippetButton");
-        QCOMPARE(QGuiApplication::clipboard()->text(), snippet);
-    }
-
     // Each of the day's figures takes half the row, whatever the other one shows.
     void dailyFiguresShareTheRow_data()
     {
@@ -294,8 +261,9 @@ private slots:
         }
     }
 
-    // The bars stand on one pixel row and end where the divider ends; pointing at one reads it
-    // out in the heading, and nothing covers the heading.
+    // One bar per hour on whole pixels: the bars stand on one pixel row and end where the
+    // divider ends; the busiest fills the height, an hour without visitors keeps 1 px. Pointing
+    // at a bar, or straight at the next, reads it out in the heading, and nothing covers it.
     void chartBarsShareABaseline()
     {
         PageHarness harness;
@@ -303,6 +271,9 @@ private slots:
         harness.open("DashboardView.qml", withWebsites({site}, {{site.id, snapshot}}));
         const QList<QQuickItem *> bars = harness.items("barFill");
         QCOMPARE(bars.size(), 24);
+        QCOMPARE(bars[18]->height(), 80.0);
+        QCOMPARE(bars[2]->height(), 1.0);
+        QCOMPARE(bars[9]->height(), std::round(31.0 / 52 * 80));
         const QRectF divider = harness.sceneRect(harness.item("chartDivider"));
         const QImage image = harness.grab();
         const QColor window = image.pixelColor(1, 1);
@@ -320,10 +291,14 @@ private slots:
             for (int y = int(baseline) - 80; y < int(baseline); ++y)
                 QCOMPARE(image.pixelColor(x, y), window);
 
-        harness.hover(bars[18]->parentItem());
+        for (int hour : {18, 19}) {
+            harness.hover(bars[hour]->parentItem());
+            QCOMPARE(harness.text("chartReadout"), hourReadout((*snapshot.hourlyVisitors)[hour]));
+        }
         QTest::qWait(1500);  // longer than any tooltip's delay
-        QCOMPARE(harness.text("chartReadout"), hourReadout((*snapshot.hourlyVisitors)[18]));
         QVERIFY(harness.openPopups().isEmpty());
+        harness.hover();
+        QVERIFY(!harness.shown("chartReadout"));
     }
 
     // The menu is as wide as its longest domain needs, up to the panel's width.

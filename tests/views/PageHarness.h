@@ -83,17 +83,11 @@ inline AnalyticsSnapshot testSnapshot()
             {Instant::fromUnixSeconds(hourStart - (23 - hour) * 3600.0), visitorsPerHour[hour]});
     snapshot.countries = {{"de", 120}, {" us ", 96}, {"GB", 0}, {"FR", 41}, {"IT", -1},
                           {"nl", 12},  {"XK", 9},    {"se", 4}, {"ch", 2}};
+    const QStringList clicks{"Start trial", "Docs", "Pricing", "Blog"};
     snapshot.recentVisitors = {
-        {"v1",
-         "DE",
-         "https://www.Google.com/search?q=x",
-         {"/pricing", "/docs", "/signup"},
-         {"Start trial", "Docs", "Pricing", "Blog"},
-         3660,
-         now},
+        {"v1", "DE", "https://www.Google.com/search?q=x", {"/pricing", "/docs", "/signup"}, clicks, 3660, now},
         {"v2", "us", "", {"/"}, {}, 45, now},
-        {"v3", "ABC", "newsletter", {}, {}, 7259, now},
-    };
+        {"v3", "ABC", "newsletter", {}, {}, 7259, now}};
     return snapshot;
 }
 

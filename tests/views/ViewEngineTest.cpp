@@ -1,5 +1,5 @@
-// The QML module as an engine sees it: the pages load from their qrc: address, and the Store
-// and Theme singletons of each engine are made over the store that engine was prepared with.
+// The QML module as an engine sees it: the Store and Theme singletons of each engine are made
+// over the store that engine was prepared with.
 #include "ViewEngine.h"
 #include "StoreFakes.h"
 
@@ -68,18 +68,6 @@ private slots:
         light.store->removeWebsite(light.store->websites().first().id);
         QCOMPARE(lightRead->property("websites").toInt(), 0);
         QCOMPARE(darkRead->property("websites").toInt(), 3);
-    }
-
-    // The panel loads its root view from this address.
-    void thePagesLoadFromTheModulesAddress()
-    {
-        StoreFixture fixture;
-        Prepared prepared(fixture, 1, PanelAppearance::light);
-        QQmlComponent component(prepared.engine.get(), QUrl("qrc:/qt/qml/Orvela/PopoverRootView.qml"));
-        std::unique_ptr<QObject> root(component.create());
-        QVERIFY2(root, qPrintable(component.errorString()));
-        QCOMPARE(root->property("pageFile").toString(), QStringLiteral("DashboardView.qml"));
-        QVERIFY(root->property("currentPage").value<QObject *>());
     }
 };
 
