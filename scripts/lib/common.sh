@@ -3,7 +3,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 BUILD_DIR="${ORVELA_BUILD_DIR:-$ROOT/build}"
 
 BUILD_PACKAGES=(
-  build-essential cmake pkg-config
+  build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-declarative-dev qt6-svg-dev qcoro-qt6-dev libsecret-1-dev libicu-dev
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
   qml6-module-qtquick-window qml6-module-qtquick-templates qml6-module-qtqml-workerscript
@@ -50,9 +50,16 @@ install_node() {
 }
 
 # build_orvela [CMAKE_OPTION...]: configures BUILD_DIR with the options given, and builds it.
+# Ninja, because under Make Qt's QML type registration and every compiled page are made again
+# on each build, even when nothing changed.
 build_orvela() {
   install_node
-  cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  local cache="$BUILD_DIR/CMakeCache.txt"
+  if [ -f "$cache" ] && ! grep -qx 'CMAKE_GENERATOR:INTERNAL=Ninja' "$cache"; then
+    echo "Rebuilding $BUILD_DIR from scratch with Ninja."
+    rm -rf "$cache" "$BUILD_DIR/CMakeFiles"
+  fi
+  cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
   cmake --build "$BUILD_DIR" -j2
 }
 
